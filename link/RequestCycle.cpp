@@ -1,0 +1,55 @@
+#include "link/RequestCycle.h"
+
+#include <stdexcept>
+
+namespace pesolink {
+
+TRequestCycle::TRequestCycle() = default;
+TRequestCycle::~TRequestCycle() = default;
+
+TScalesThread& TRequestCycle::EnsureThread() {
+    if (!thread_) thread_ = std::make_unique<TScalesThread>();
+    return *thread_;
+}
+
+TScalesThread& TRequestCycle::Thread() {
+    if (!thread_) throw std::logic_error("No exchange thread: the connection was never opened");
+    return *thread_;
+}
+
+void TRequestCycle::Post(int32_t mode) {
+    TScalesThread& t = Thread();
+    t.Mode = mode;
+    t.Response.store(ResponsePending, std::memory_order_relaxed);
+    t.Done().Reset();
+}
+
+void TRequestCycle::StartThread() { EnsureThread().Resume(); }
+
+void TRequestCycle::WaitForResponse() {
+    TScalesThread& t = Thread();
+    waiting_ = true;
+    while (t.Response.load(std::memory_order_acquire) == ResponsePending) t.Done().WaitPumping();
+    waiting_ = false;
+}
+
+void TRequestCycle::StopThread() {
+    if (thread_) thread_->Suspend();
+}
+
+int32_t TRequestCycle::RunRequest(int32_t mode) {
+    if (waiting_) return ResultBusy;
+    Post(mode);
+    StartThread();
+    WaitForResponse();
+    StopThread();
+    return ResponseToResult(thread_->Response.load(std::memory_order_acquire));
+}
+
+int32_t TRequestCycle::Send() {
+    if (waiting_) return ResultBusy;
+    WrapFrame(Thread().Command);
+    return RunRequest(ModeSend);
+}
+
+}  // namespace pesolink

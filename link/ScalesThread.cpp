@@ -1,0 +1,278 @@
+#include "link/ScalesThread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "link/ComUnit.h"
+#include "link/TextNumber.h"
+#include "link/Ticks.h"
+
+namespace pesolink {
+
+TScalesThread::TScalesThread() {
+    thread_ = std::thread([this] { Execute(); });
+}
+
+TScalesThread::~TScalesThread() {
+    Terminate();
+    if (thread_.joinable()) thread_.join();
+    Tcp.Disconnect();
+    if (ComOwner == this) {
+        if (ComIsOpen()) ComClose();
+        ComOwner = nullptr;
+    }
+}
+
+void TScalesThread::Resume() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        awake_ = true;
+    }
+    wake_.notify_all();
+}
+
+void TScalesThread::Suspend() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    awake_ = false;
+    wake_.wait(lock, [this] { return !serving_; });
+}
+
+bool TScalesThread::Suspended() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !awake_ && !serving_;
+}
+
+void TScalesThread::Terminate() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        terminated_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool TScalesThread::Terminated() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return terminated_;
+}
+
+// Parked between requests on a condition variable: no polling and no
+// processor time while nothing is posted.
+void TScalesThread::Execute() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return terminated_ || (awake_ && Mode != ModeIdle); });
+        if (terminated_) return;
+        serving_ = true;
+        lock.unlock();
+        Serve();
+        lock.lock();
+        serving_ = false;
+        wake_.notify_all();
+    }
+}
+
+void TScalesThread::PauseUntil(uint32_t start, uint32_t timeout) {
+    const uint32_t spent = TicksSince(start);
+    if (spent > timeout) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(timeout - spent + 1), [this] { return terminated_; });
+}
+
+void TScalesThread::Post(int32_t code) {
+    Response.store(code, std::memory_order_release);
+    done_.Set();
+}
+
+void TScalesThread::Serve() {
+    if (Iface == IfaceLan) {
+        ServeLan();
+    } else if (Iface == IfaceCom) {
+        ServeCom();
+    } else {
+        Mode = ModeIdle;
+        Post(0);
+    }
+}
+
+void TScalesThread::ServeLan() {
+    switch (Mode) {
+        case ModeConnect: LanConnect(); break;
+        case ModeSend: LanSend(); break;
+        case ModeReceive: LanReceive(); break;
+        case ModeClose: LanClose(); break;
+        default:
+            // Not a request on this transport: answer a link failure rather
+            // than leave the caller waiting for ever.
+            Mode = ModeIdle;
+            Post(1);
+            break;
+    }
+}
+
+void TScalesThread::LanConnect() {
+    Mode = ModeIdle;
+    if (Tcp.Connected()) {
+        Tcp.Disconnect();
+        Post(1);
+        return;
+    }
+    Tcp.Host = Host;
+    Tcp.Port = static_cast<uint16_t>(Port & 0xFFFF);
+    Tcp.ReadTimeout = ReadTimeout;
+    Tcp.ConnectTimeout = TcpConnectTimeout;
+    if (Tcp.Connect() == NetStatus::Ok) {
+        Post(0);
+    } else {
+        Tcp.Disconnect();
+        Post(1);
+    }
+}
+
+void TScalesThread::LanSend() {
+    Mode = ModeIdle;
+    const std::size_t n = static_cast<std::size_t>(std::clamp<int32_t>(Command.Length, 0, FrameBufSize));
+    std::memcpy(LocalBuf.data(), Command.Buf, n);
+    LocalCount = n;
+    if (!Tcp.Connected()) {
+        Post(1);
+        return;
+    }
+    Post(Tcp.Write(LocalBuf.data(), n) == NetStatus::Ok ? 0 : 1);
+}
+
+void TScalesThread::LanReceive() {
+    Mode = ModeIdle;
+    const uint32_t start = TickCount();
+    Command.Length = 0;
+    int32_t code = 0;
+    if (!Tcp.Connected()) {
+        code = 1;
+    } else {
+        LocalCount = 0;
+        for (;;) {
+            std::size_t taken = 0;
+            const NetStatus status = Tcp.ReadAvailable(LocalBuf.data(), LocalBuf.size(), taken);
+            LocalCount = taken;
+            if (status != NetStatus::Ok) {
+                code = 3;
+                break;
+            }
+            if (TicksSince(start) > TcpReceiveDeadline) {
+                code = 3;
+                break;
+            }
+            if (LocalCount != 0) break;
+        }
+        if (LocalCount > static_cast<std::size_t>(FrameBufSize)) {
+            // More than a frame can hold: refuse it and drop the rest of the
+            // delivery so that it cannot pass for the next reply.
+            code = 3;
+            LocalCount = FrameBufSize;
+            Tcp.DiscardAvailable();
+        } else if (code == 0) {
+            code = TcpReplyLengthCode(LocalBuf.data(), LocalCount);
+        }
+    }
+    const std::size_t n = std::min<std::size_t>(LocalCount, FrameBufSize);
+    std::memcpy(Command.Buf, LocalBuf.data(), n);
+    Command.Length = static_cast<int32_t>(n);
+    code = ApplyErrorReply(Command.Buf, Command.Length, code);
+    Post(code);
+}
+
+void TScalesThread::LanClose() {
+    Mode = ModeIdle;
+    Tcp.Disconnect();
+    Post(0);
+}
+
+void TScalesThread::ServeCom() {
+    switch (Mode) {
+        case ModeOpen4800: ComOpenRequest(4800, 2); break;
+        case ModeOpen57600: ComOpenRequest(57600, 0); break;
+        case ModeOpen19200: ComOpenRequest(19200, 4); break;
+        case ModeSend: {
+            Mode = ModeIdle;
+            const int32_t n = std::clamp<int32_t>(Command.Length, 0, FrameBufSize);
+            std::memcpy(LocalBuf.data(), Command.Buf, static_cast<std::size_t>(n));
+            LocalCount = static_cast<std::size_t>(n);
+            ComWrite(LocalBuf.data(), n);
+            Post(0);
+            break;
+        }
+        case ModeReceive: ComReceive(); break;
+        case ModeClose:
+            Mode = ModeIdle;
+            ComClose();
+            if (ComOwner == this) ComOwner = nullptr;
+            Post(0);
+            break;
+        default:
+            Mode = ModeIdle;
+            Post(1);
+            break;
+    }
+}
+
+void TScalesThread::ComOpenRequest(uint32_t baud, uint8_t parity) {
+    Mode = ModeIdle;
+    const std::string number = Host.size() > 3 ? Host.substr(3) : std::string();
+    const int32_t port = ParseInt32(number).value_or(-1);
+    if (port == -1) {
+        Post(1);
+        return;
+    }
+    ComPortNumber = static_cast<uint16_t>(port & 0xFFFF);
+    ComParity = parity;
+    if (ComOpen(ComQueueSize, ComQueueSize, baud)) {
+        ComOwner = this;
+        Post(0);
+    } else {
+        ComClose();
+        Post(1);
+    }
+}
+
+void TScalesThread::ComReceive() {
+    Mode = ModeIdle;
+    int32_t code = 0;
+    Command.Length = 0;
+    const uint32_t start = TickCount();
+    std::fill(LocalBuf.begin(), LocalBuf.end(), 0);
+    constexpr int32_t localCapacity = FrameBufSize - 1;  // 1500
+
+    // One read appended to Buf; false once Buf is full (a stream longer
+    // than any frame the buffer holds).
+    auto readAppend = [&]() -> bool {
+        const int32_t room = FrameBufSize - Command.Length;
+        if (room <= 0) return false;
+        const int32_t n = ComRead(LocalBuf.data(), std::min(localCapacity, room));
+        // With no port every read fails at once: sleep out the deadline
+        // instead of spinning on it.
+        if (n == 0 && !ComIsOpen()) PauseUntil(start, ReadTimeout);
+        std::memcpy(Command.Buf + Command.Length, LocalBuf.data(), static_cast<std::size_t>(n));
+        Command.Length += n;
+        return true;
+    };
+
+    while (Command.Length < 6) {
+        if (!readAppend() || TicksSince(start) > ReadTimeout) {
+            code = 3;
+            break;
+        }
+    }
+    if (code == 0) {
+        const int32_t l = Command.Buf[3] + 256 * Command.Buf[4];
+        while (Command.Length != l + FrameOverhead) {
+            if (!readAppend() || TicksSince(start) > ReadTimeout) {
+                code = 3;
+                break;
+            }
+        }
+    }
+    code = ApplyErrorReply(Command.Buf, Command.Length, code);
+    Post(code);
+}
+
+}  // namespace pesolink
