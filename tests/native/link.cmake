@@ -1,7 +1,7 @@
 # Scale link: frames, serial module on a pseudo-terminal, exchange worker.
 file(GLOB LINK_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/link_*_test.cpp)
 if(NOT TARGET pesolink_sim)
-  list(FILTER LINK_TEST_SOURCES EXCLUDE REGEX "link_(worker|comunit)_test\\.cpp$")
+  list(FILTER LINK_TEST_SOURCES EXCLUDE REGEX "link_worker_test\\.cpp$")
 endif()
 add_executable(link_tests ${LINK_TEST_SOURCES})
 target_link_libraries(link_tests PRIVATE pesolink_link GTest::gtest_main util)
