@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "link/RequestCycle.h"
 
@@ -82,7 +83,31 @@ public:
     int32_t get_Parity() const { return RsParity; }
 
 private:
-    TRequestCycle Link;  // owns ScalesThread
+    // Connection procedures and the exchange shared by every command.
+    int32_t OpenSerial();
+    int32_t OpenTcp();
+    int32_t Transact();
+    int32_t Query(uint8_t command);
+    int32_t RunGetName();
+
+    // The worker's frame buffer; throws std::logic_error before the first
+    // connect has created the worker.
+    TCommand& Frame();
+    uint8_t* Payload(int32_t length);
+    static void PutU16(uint8_t* at, uint32_t value);
+    static void PutU32(uint8_t* at, uint32_t value);
+    uint8_t ReplyByte(int32_t k);
+    uint16_t ReplyU16(int32_t k);
+    uint32_t ReplyU32(int32_t k);
+    std::u16string ReplyAddress(int32_t k);
+    std::u16string ReplyText(int32_t& k);
+    int32_t GetTest(int32_t minLength, uint8_t errorCode);
+    int32_t SetTest(uint8_t errorCode);
+    int32_t AckTest();
+    void LogEntry(std::u16string_view name);
+    void LogExit(std::u16string_view name, int32_t result);
+
+    TRequestCycle Link;  // owns ScalesThread; declared first, destroyed last
 
     std::u16string Connection;
     std::u16string Con;
