@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ struct EncodeCase {
     std::u16string text;
     Bytes bytes;
 };
+
+void PrintTo(const EncodeCase& c, std::ostream* os) {
+    *os << "LCID " << std::hex << c.lcid << ", text";
+    for (const char16_t ch : c.text) *os << " U+" << static_cast<int>(ch);
+}
 
 class EncodeTextTest : public testing::TestWithParam<EncodeCase> {};
 
