@@ -1,0 +1,8 @@
+# Configuration tool logic against fakes of the window, serial port and driver.
+add_executable(tool_tests
+  ${CMAKE_CURRENT_LIST_DIR}/tool_text_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tool_form_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tool_workflow_test.cpp
+)
+target_link_libraries(tool_tests PRIVATE pesoconf_core GTest::gtest_main)
+gtest_discover_tests(tool_tests)
