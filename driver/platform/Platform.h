@@ -1,7 +1,8 @@
 // What the driver module needs from the operating system: the user's
 // application-data folder, plain files, INI profile files, the local time,
 // the system locale and the ANSI code page. Paths and texts are UTF-16; the
-// folder separator is PathSeparator.
+// folder separator is PathSeparator. Every function takes paths of any
+// length, also where the underlying Windows functions stop at MAX_PATH.
 #pragma once
 
 #include <cstddef>
