@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "link/TcpClient.h"
+#include "link/Ticks.h"
 
 namespace pesolink {
 
@@ -139,12 +140,21 @@ NetStatus TcpClient::ReadAvailable(uint8_t* dest, std::size_t capacity, std::siz
     taken = 0;
     if (!Connected()) return NetStatus::Error;
     if (capacity == 0) return NetStatus::Ok;
-    const int ready = WaitReadable(impl_->socket, ReadTimeout);
-    if (ready < 0) {
-        Disconnect();
-        return NetStatus::Error;
+    // A read that finds nothing returns only once more than ReadTimeout ms
+    // have passed on the tick counter. select may wake a little early, and a
+    // caller whose own deadline equals the read time-out would then wait a
+    // whole second round for nothing.
+    const uint32_t start = TickCount();
+    for (;;) {
+        const uint32_t spent = TicksSince(start);
+        if (spent > ReadTimeout) return NetStatus::Ok;
+        const int ready = WaitReadable(impl_->socket, ReadTimeout - spent + 1);
+        if (ready < 0) {
+            Disconnect();
+            return NetStatus::Error;
+        }
+        if (ready > 0) break;
     }
-    if (ready == 0) return NetStatus::Ok;
     const int want = static_cast<int>(std::min<std::size_t>(capacity, 0x7FFFFFFF));
     const int n = recv(impl_->socket, reinterpret_cast<char*>(dest), want, 0);
     if (n > 0) {
