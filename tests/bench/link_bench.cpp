@@ -125,9 +125,10 @@ int main(int argc, char** argv) {
 
     // A receive that gets nothing: an unfinished frame leaves the scale
     // waiting for the rest, so the receive runs to its 2000 ms deadline.
-    t.Command.Buf[5] = 0xF8;
-    t.Command.Length = 1;
-    cycle.SendToLan();
+    const uint8_t unfinished[] = {0xF8, 0x55, 0xCE, 0x05, 0x00, 0x20};
+    std::memcpy(t.Command.Buf, unfinished, sizeof unfinished);
+    t.Command.Length = sizeof unfinished;
+    cycle.RunRequest(ModeSend);
     const double cpu0 = ThreadCpuMs();
     const auto w0 = Clock::now();
     const int32_t timedOut = cycle.ReadFromLan();
