@@ -53,6 +53,10 @@ wine_env_wait_server() {
 
 wine_env_start() {
     local build="${1:?build directory}"
+    # Already running for this shell: nothing to do.
+    if [[ -n "$WINE_ENV_SERVER_PID" ]] && kill -0 "$WINE_ENV_SERVER_PID" 2>/dev/null; then
+        return 0
+    fi
     mkdir -p "$build"
     WINE_ENV_BUILD="$(cd "$build" && pwd)"
     export WINEPREFIX="$WINE_ENV_BUILD/wineprefix"
@@ -75,7 +79,8 @@ wine_env_start() {
         wineserver -w
         touch "$WINEPREFIX/.pesolink-ready"
     else
-        # A server left over from an interrupted run would take our clients.
+        # A server left over from an interrupted run would take our clients
+        # (runs that share one build tree take turns).
         wineserver -k >/dev/null 2>&1 || true
         wineserver -w >/dev/null 2>&1 || true
     fi
