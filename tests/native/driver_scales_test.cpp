@@ -678,6 +678,7 @@ TEST_F(ScalesTest, CommandsBeforeAnyWorkerAreRaised) {
     for (const char16_t* text : {u"C12", u"X1"}) {
         for (const auto& m : members) {
             TScales s;
+            scale_.ClearRequests();
             s.put_Connection(text);
             EXPECT_EQ(s.OpenConnection(), 1);
             if (std::u16string(text) == u"X1" && std::string(m.name) == "CloseConnection") {
@@ -685,7 +686,8 @@ TEST_F(ScalesTest, CommandsBeforeAnyWorkerAreRaised) {
             } else {
                 EXPECT_THROW((s.*m.member)(), std::logic_error) << m.name << " " << Narrow(text);
             }
-            // The object survives the raised failure and can be opened.
+            EXPECT_TRUE(scale_.Requests().empty()) << m.name;
+            // The object survives the raised failure (and is not left busy).
             s.put_Connection(Endpoint());
             EXPECT_EQ(s.OpenConnection(), 0) << m.name;
             EXPECT_EQ((s.*m.member)(), 0) << m.name << " after opening";
