@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test: the native build's unit and integration tests (plain, with
+# AddressSanitizer + UBSan, and the worker hand-off under ThreadSanitizer),
+# then the Windows build's tests under Wine. Installs what is missing first.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+"$root/scripts/setup.sh"
+
+jobs=${PESOLINK_JOBS:-2}
+failed=()
+step() {
+  local name=$1; shift
+  echo "=== $name"
+  local t0=$SECONDS
+  if "$@"; then
+    echo "=== $name: ok ($((SECONDS - t0)) s)"
+  else
+    echo "=== $name: FAILED ($((SECONDS - t0)) s)"
+    failed+=("$name")
+  fi
+}
+
+native_suite() {
+  local preset=$1; shift
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j"$jobs" &&
+    ctest --preset "$preset" -j"$jobs" --timeout 300 "$@"
+}
+
+step "native" native_suite native
+step "native-asan" native_suite native-asan
+step "native-tsan" native_suite native-tsan -R '(Worker|Scales|Reentr|Stress)'
+
+for script in test-wine.sh test-wine-com.sh test-wine-tool.sh; do
+  if [ -x "$root/scripts/$script" ]; then
+    step "$script" "$root/scripts/$script"
+  fi
+done
+
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "all test suites passed"
