@@ -77,7 +77,7 @@ public:
     virtual uint32_t TickCount() = 0;  // milliseconds, wrapping
     virtual void SetTimerEnabled(bool enabled) = 0;
     virtual void SetTimerInterval(uint32_t ms) = 0;
-    virtual MsgAnswer MessageBox(const std::u16string& text, const std::u16string& caption,
+    virtual MsgAnswer ShowMessage(const std::u16string& text, const std::u16string& caption,
                                  MsgButtons buttons, MsgIcon icon) = 0;
 };
 

@@ -271,7 +271,7 @@ int32_t ParamForm::CheckAndWrite(DriverClient& driver) {
     if (ap && CheckIpText(Text(Ctl::WifiApIpEdit)) != 0) fail(text::LineApIp);
 
     auto report = [&]() {
-        Owner.MessageBox(text::InputErrors + errors, text::InputErrorsCaption, MsgButtons::Ok,
+        Owner.ShowMessage(text::InputErrors + errors, text::InputErrorsCaption, MsgButtons::Ok,
                          MsgIcon::Error);
         return -1;
     };

@@ -54,10 +54,10 @@ void Workflow::Timer1Timer() {
         if (again) Owner.SetTimerEnabled(true);
     } catch (const DriverError& e) {
         Halted = true;
-        Owner.MessageBox(e.Text, text::ProgramTitle, MsgButtons::Ok, MsgIcon::Error);
+        Owner.ShowMessage(e.Text, text::ProgramTitle, MsgButtons::Ok, MsgIcon::Error);
     } catch (const std::exception& e) {
         Halted = true;
-        Owner.MessageBox(U16FromAscii(e.what()), text::ProgramTitle, MsgButtons::Ok,
+        Owner.ShowMessage(U16FromAscii(e.what()), text::ProgramTitle, MsgButtons::Ok,
                          MsgIcon::Error);
     }
 }
@@ -271,13 +271,13 @@ void Workflow::WriteStep() {
     }
     Form.DisableParams();
     if (r == 0) {
-        Owner.MessageBox(text::WriteDone, text::WriteDoneCaption, MsgButtons::Ok, MsgIcon::None);
+        Owner.ShowMessage(text::WriteDone, text::WriteDoneCaption, MsgButtons::Ok, MsgIcon::None);
         if (CloseAfterWrite) {
             Scales->CloseConnection();
             Owner.Terminate();
         }
     } else if (r != -1) {
-        Owner.MessageBox(text::WriteFailed, text::WriteFailedCaption, MsgButtons::Ok,
+        Owner.ShowMessage(text::WriteFailed, text::WriteFailedCaption, MsgButtons::Ok,
                          MsgIcon::Error);
     }
     Form.ParamsChanged = false;
@@ -310,7 +310,7 @@ bool Workflow::FormCloseQuery() {
         CloseRequested = true;
     }
     if (Form.ParamsChanged) {
-        const MsgAnswer a = Owner.MessageBox(text::AskWrite, text::AskWriteCaption,
+        const MsgAnswer a = Owner.ShowMessage(text::AskWrite, text::AskWriteCaption,
                                              MsgButtons::YesNoCancel, MsgIcon::None);
         if (a == MsgAnswer::Yes) {
             CloseAfterWrite = true;

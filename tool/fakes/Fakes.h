@@ -110,7 +110,7 @@ public:
     uint32_t TickCount() override { return Now; }
     void SetTimerEnabled(bool enabled) override { TimerEnabled = enabled; }
     void SetTimerInterval(uint32_t ms) override { TimerInterval = ms; }
-    MsgAnswer MessageBox(const std::u16string& text, const std::u16string& caption,
+    MsgAnswer ShowMessage(const std::u16string& text, const std::u16string& caption,
                          MsgButtons buttons, MsgIcon icon) override {
         Messages.push_back({text, caption, buttons, icon});
         if (OnMessage) OnMessage(Messages.back());
