@@ -116,6 +116,10 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
     return static_cast<int32_t>(std::min<DWORD>(got, want));
 }
 
+void ComDiscardInput() {
+    if (ComHandle != INVALID_HANDLE_VALUE) PurgeComm(ComHandle, PURGE_RXCLEAR);
+}
+
 void ComClose() {
     if (ComHandle != INVALID_HANDLE_VALUE) CloseHandle(ComHandle);
     ComHandle = INVALID_HANDLE_VALUE;
