@@ -15,8 +15,8 @@
 WINE_ENV_HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 WINE_ENV_ROOT="$(cd "$WINE_ENV_HERE/.." && pwd)"
 WINE_ENV_SERVER_BIN="${WINE_ENV_SERVER_BIN:-/usr/lib/wine/wineserver64}"
-WINE_ENV_SERVER_PID=""
-WINE_ENV_PRELOAD=""
+WINE_ENV_SERVER_PID="${WINE_ENV_SERVER_PID:-}"
+WINE_ENV_PRELOAD="${WINE_ENV_PRELOAD:-}"
 
 wine_env_log() { echo "wine-env: $*" >&2; }
 
