@@ -34,6 +34,8 @@ int32_t ComWrite(const uint8_t* data, int32_t count);
 // 2000 bytes, an inter-byte gap over ComHardTimeout, or 1000 ms in all.
 // Returns 0 at once when no port is open or the read fails.
 int32_t ComRead(uint8_t* dest, int32_t capacity);
+// Drops whatever has arrived and not been read yet.
+void ComDiscardInput();
 void ComClose();
 bool ComIsOpen();
 

@@ -138,6 +138,9 @@ void TScalesThread::LanSend() {
         Post(1);
         return;
     }
+    // A reply that came after its receive gave up must not pass for the
+    // answer to this request.
+    Tcp.DiscardAvailable();
     Post(Tcp.Write(LocalBuf.data(), n) == NetStatus::Ok ? 0 : 1);
 }
 
@@ -197,6 +200,9 @@ void TScalesThread::ServeCom() {
             const int32_t n = std::clamp<int32_t>(Command.Length, 0, FrameBufSize);
             std::memcpy(LocalBuf.data(), Command.Buf, static_cast<std::size_t>(n));
             LocalCount = static_cast<std::size_t>(n);
+            // A reply that came after its receive gave up must not pass for
+            // the answer to this request.
+            ComDiscardInput();
             ComWrite(LocalBuf.data(), n);
             Post(0);
             break;

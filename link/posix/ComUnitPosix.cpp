@@ -158,6 +158,10 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
     return got;
 }
 
+void ComDiscardInput() {
+    if (ComHandle >= 0) tcflush(ComHandle, TCIFLUSH);
+}
+
 void ComClose() {
     if (ComHandle >= 0) close(ComHandle);
     ComHandle = -1;

@@ -105,12 +105,20 @@ NetStatus TcpClient::Write(const uint8_t* data, std::size_t count) {
 NetStatus TcpClient::ReadAvailable(uint8_t* dest, std::size_t capacity, std::size_t& taken) {
     taken = 0;
     if (!Connected()) return NetStatus::Error;
-    const int ev = PollFor(impl_->fd, POLLIN, static_cast<int>(ReadTimeout));
-    if (ev < 0) {
-        Disconnect();
-        return NetStatus::Error;
+    // A read that finds nothing returns only once more than ReadTimeout ms
+    // have passed on the tick counter, so that a caller whose deadline equals
+    // the read time-out never starts a second, useless wait.
+    const uint32_t start = TickCount();
+    for (;;) {
+        const uint32_t spent = TicksSince(start);
+        if (spent > ReadTimeout) return NetStatus::Ok;
+        const int ev = PollFor(impl_->fd, POLLIN, static_cast<int>(ReadTimeout - spent + 1));
+        if (ev < 0) {
+            Disconnect();
+            return NetStatus::Error;
+        }
+        if (ev > 0) break;
     }
-    if (ev == 0) return NetStatus::Ok;
     for (;;) {
         const ssize_t n = recv(impl_->fd, dest, capacity, 0);
         if (n > 0) {

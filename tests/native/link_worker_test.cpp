@@ -197,6 +197,21 @@ TEST_F(TcpWorker, OverlongDeliveryIsRefusedAndDiscarded) {
     EXPECT_EQ(Command().Buf[5], CMD_GET_NAME);
 }
 
+TEST_F(TcpWorker, LateReplyIsNotTakenForTheNextOne) {
+    ASSERT_EQ(Connect(), 0);
+    Fault late = MakeFault(FaultKind::Delay, CMD_GET_WEIGHT);
+    late.delayMs = 2200;
+    scale_.AddFault(late);
+    TScalesThread& t = cycle_.Thread();
+    t.Command.Buf[5] = CMD_GET_WEIGHT;
+    t.Command.Length = 1;
+    ASSERT_EQ(cycle_.SendToLan(), 0);
+    EXPECT_EQ(cycle_.ReadFromLan(), 2);
+    usleep(400 * 1000);  // the weight reply has arrived by now
+    EXPECT_EQ(NameExchange(), 0);
+    EXPECT_EQ(Command().Buf[5], CMD_GET_NAME);
+}
+
 TEST_F(TcpWorker, UnknownTransportAnswersAtOnce) {
     cycle_.EnsureThread().Iface = 5;
     const auto t0 = Clock::now();
@@ -375,6 +390,21 @@ TEST_F(SerialWorker, ClosedPortSendsNothingAndTimesOut) {
     EXPECT_GE(spent, 400);
     EXPECT_LT(spent, 900);
     EXPECT_TRUE(scale_.Requests().empty());
+}
+
+TEST_F(SerialWorker, LateReplyIsNotTakenForTheNextOne) {
+    ASSERT_EQ(Open("COM5"), 0);
+    Fault late = MakeFault(FaultKind::Delay, CMD_GET_WEIGHT);
+    late.delayMs = 1500;
+    scale_.AddFault(late);
+    TScalesThread& t = cycle_.Thread();
+    t.Command.Buf[5] = CMD_GET_WEIGHT;
+    t.Command.Length = 1;
+    ASSERT_EQ(cycle_.SendToCom(), 0);
+    EXPECT_EQ(cycle_.ReadFromCom(), 2);
+    usleep(600 * 1000);
+    EXPECT_EQ(NameExchange(), 0);
+    EXPECT_EQ(Command().Buf[5], CMD_GET_NAME);
 }
 
 TEST_F(SerialWorker, StreamLongerThanBufferStopsWithoutOverflow) {
