@@ -176,6 +176,18 @@ TEST_F(ComUnitOnSim, ReadNeverStoresPastTheDestination) {
     EXPECT_EQ(buf[0], 0x20);
 }
 
+TEST_F(ComUnitOnSim, DiscardDropsWhatArrivedUnread) {
+    ASSERT_TRUE(OpenAt(57600, 0));
+    ASSERT_EQ(ComWrite(NameQuery, sizeof NameQuery), static_cast<int32_t>(sizeof NameQuery));
+    Sleep(200);  // the reply is in the input queue by now
+    ComDiscardInput();
+    uint8_t buf[64];
+    EXPECT_EQ(ComRead(buf, sizeof buf), 0);
+    // The line still works after the discard.
+    ASSERT_EQ(ComWrite(NameQuery, sizeof NameQuery), static_cast<int32_t>(sizeof NameQuery));
+    EXPECT_EQ(ComRead(buf, sizeof buf), NameReplySize);
+}
+
 TEST_F(ComUnitOnSim, WriteAndReadAfterCloseReturnZeroAtOnce) {
     ASSERT_TRUE(OpenAt(57600, 0));
     ComClose();
@@ -184,6 +196,7 @@ TEST_F(ComUnitOnSim, WriteAndReadAfterCloseReturnZeroAtOnce) {
     const DWORD t0 = GetTickCount();
     EXPECT_EQ(ComWrite(NameQuery, sizeof NameQuery), 0);
     EXPECT_EQ(ComRead(buf, sizeof buf), 0);
+    ComDiscardInput();
     EXPECT_LT(MsSince(t0), 100);
     ComClose();  // a second close is harmless
     EXPECT_FALSE(ComIsOpen());
