@@ -149,14 +149,20 @@ HRESULT Unregister(RegistrationScope scope) {
         }
     }
 
-    const HRESULT hr =
-        scope == RegistrationScope::User
-            ? UnRegisterTypeLibForUser(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
-                                       attributes.lcid, attributes.syskind)
-            : UnRegisterTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum, attributes.lcid,
-                                attributes.syskind);
-    // A library that is not registered any more is what was asked for.
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) ok = false;
+    // A library that is not registered is what was asked for; the
+    // unregistration itself would call that a failure.
+    BSTR registeredPath = nullptr;
+    if (SUCCEEDED(QueryPathOfRegTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                                        attributes.lcid, &registeredPath))) {
+        SysFreeString(registeredPath);
+        const HRESULT hr =
+            scope == RegistrationScope::User
+                ? UnRegisterTypeLibForUser(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                                           attributes.lcid, attributes.syskind)
+                : UnRegisterTypeLib(attributes.guid, attributes.wMajorVerNum, attributes.wMinorVerNum,
+                                    attributes.lcid, attributes.syskind);
+        if (FAILED(hr)) ok = false;
+    }
     return ok ? S_OK : E_FAIL;
 }
 

@@ -1,0 +1,338 @@
+#!/usr/bin/env bash
+# Builds the COM server and its tests, and runs them under Wine:
+#   1. registration per machine and per user, read back from the registry,
+#      and unregistration;
+#   2. com_wine_tests.exe (type library, object, early and late binding,
+#      error information, exports, module start);
+#   3. whole sessions from VBScript and JScript through cscript, over TCP
+#      to 127.0.0.1 and over a Wine COM port, against simulated scales;
+#   4. the example clients.
+#
+#   scripts/test-wine-com.sh [GTEST_ARGS...]
+#
+# Build trees (made when missing):
+#   PESOLINK_COM_WIN_BUILD     Windows cross build, default build/com-win
+#   PESOLINK_COM_NATIVE_BUILD  native build with the simulator, default build/com-native
+# Exit status 0 when every check passed.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+WIN_BUILD="${PESOLINK_COM_WIN_BUILD:-$ROOT/build/com-win}"
+NATIVE_BUILD="${PESOLINK_COM_NATIVE_BUILD:-$ROOT/build/com-native}"
+JOBS="${PESOLINK_JOBS:-2}"
+COM_NUMBER=6
+CLSID='{247CDF44-C023-4103-B15A-79EC87E06591}'
+LIBID='{0ECE549C-A213-4931-AC3D-3CE991362149}'
+IID='{10562340-B522-423D-A28D-269CCD5BD2CF}'
+PROGID='OstrelPesolink.Scales'
+
+say() { echo "test-wine-com: $*"; }
+started=$SECONDS
+
+# --- build ---------------------------------------------------------------------
+if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
+    say "configuring $WIN_BUILD"
+    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+say "building the server, its tests and the early-bound client"
+cmake --build "$WIN_BUILD" -j "$JOBS" --target pesolink_com com_wine_tests early_bound_client >/dev/null
+if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
+    say "configuring $NATIVE_BUILD"
+    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+say "building the simulated scale"
+cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+
+DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
+TESTS_EXE="$WIN_BUILD/tests/wine/com_wine_tests.exe"
+CLIENT_EXE="$WIN_BUILD/examples/early_bound_client.exe"
+SIM_EXE="$NATIVE_BUILD/sim/pesolink-sim"
+
+# --- bookkeeping of the script's own checks -------------------------------------------
+checks_passed=0
+checks_failed=0
+pass() { checks_passed=$((checks_passed + 1)); }
+fail() {
+    checks_failed=$((checks_failed + 1))
+    say "FAIL $*"
+}
+expect_eq() {  # WHAT ACTUAL EXPECTED
+    if [[ "$2" == "$3" ]]; then pass; else fail "$1: got [$2], expected [$3]"; fi
+}
+
+# The shipped DLL carries its runtime: only system DLLs are imported.
+foreign="$(x86_64-w64-mingw32-objdump -p "$DLL" | sed -n 's/^\s*DLL Name: //p' |
+    grep -viE '^(kernel32|user32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|gdi32)\.dll$' || true)"
+expect_eq "DLLs imported by OstrelPesolink.dll beyond the system's" "$foreign" ""
+
+# --- harness -----------------------------------------------------------------------
+source "$ROOT/scripts/wine-env.sh"
+
+RUN="$WIN_BUILD/wine-com-run"
+SIM_PIDS=()
+cleanup() {
+    local rc=$? pid
+    for pid in "${SIM_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    wine_env_stop
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+rm -rf "$RUN"
+mkdir -p "$RUN"
+# One locale whatever the machine's: the ANSI code page that texts from the
+# scale are read in (1252) matches the driver's code page for LCID 409.
+export LC_ALL=C.UTF-8
+wine_env_start "$WIN_BUILD"
+win() { wine_unix_to_win "$1"; }
+WIN_DLL="$(win "$DLL")"
+
+# Short serial time-outs keep the line probing quick (the pty delivers a
+# reply in one piece); the scale's texts use the Western code page.
+settings="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Ostrel/Pesolink"
+mkdir -p "$settings"
+printf '[Settings]\r\nLCID=409\r\nComSoftTimeout=800\r\nComHardTimeout=100\r\n' >"$settings/Driver.ini"
+
+# --- simulated scales ----------------------------------------------------------------
+# Each one reads commands from a FIFO held open read-write (so it never sees
+# an end of input) and answers "ok"/"error" lines into its log.
+start_sim() {  # NAME ARGS...
+    local name=$1
+    shift
+    mkfifo "$RUN/$name.ctl"
+    "$SIM_EXE" --quiet --ready-file "$RUN/$name.ready" "$@" 0<>"$RUN/$name.ctl" >"$RUN/$name.log" 2>&1 &
+    SIM_PIDS+=($!)
+    local i
+    for ((i = 0; i < 100; i++)); do
+        [[ -f "$RUN/$name.ready" ]] && return 0
+        sleep 0.05
+    done
+    say "the simulated scale $name did not start:"
+    cat "$RUN/$name.log" >&2
+    return 1
+}
+
+# Sends commands, one a line, and waits for each answer.
+sim() {  # NAME COMMAND...
+    local name=$1 cmd answers i
+    shift
+    for cmd in "$@"; do
+        answers=$(grep -cE '^(ok|error)' "$RUN/$name.log" || true)
+        echo "$cmd" >"$RUN/$name.ctl"
+        for ((i = 0; i < 100; i++)); do
+            (($(grep -cE '^(ok|error)' "$RUN/$name.log" || true) > answers)) && break
+            sleep 0.02
+        done
+        if [[ "$(grep -E '^(ok|error)' "$RUN/$name.log" | tail -n 1)" != ok ]]; then
+            say "simulated scale $name refused: $cmd"
+            return 1
+        fi
+    done
+}
+
+# The good scale, on TCP and on a pty whose line answers only at the
+# third setting the driver probes (19200 baud, space parity).
+start_sim good --tcp 0 --pty "$RUN/good.pty" --line 19200,4
+{ read -r GOOD_PORT; read -r GOOD_PTY; } <"$RUN/good.ready"
+wine_map_com "$COM_NUMBER" "$GOOD_PTY"
+# The faulty scale, TCP only.
+start_sim faulty --tcp 0
+read -r FAULTY_PORT <"$RUN/faulty.ready"
+# A loopback port that nobody listens on: bind one, take its number, free it.
+CLOSED_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+say "scales: good 127.0.0.1:$GOOD_PORT and COM$COM_NUMBER, faulty 127.0.0.1:$FAULTY_PORT, closed port $CLOSED_PORT"
+
+# The values the session scripts expect; applied again before each client,
+# since the sessions change them.
+reset_good() {
+    sim good clear "set serial 4711" "name Bench" "weight 2500" "set division 3" "set stable 1" \
+        "set net 1" "set zero 0" "tare -250" \
+        "set ethIp 192.168.7.20" "set ethMask 255.255.255.0" "set ethGateway 192.168.7.1" "set ethPort 5001" \
+        "set ssid Yard" "set key secret" "set wifiIp 192.168.8.30" "set wifiMask 255.255.0.0" \
+        "set wifiGateway 192.168.8.1" "set apIp 192.168.4.1" "set wifiPort 5000"
+}
+# Refusals and interface errors stay on; the faults are used up by a
+# session and armed again: three error replies to the weight (codes 17, 5
+# and 3), then silence to every tare request.
+arm_faulty() {
+    sim faulty clear "set refuseTare on" "set refuseZero on" "set refuseName on" \
+        "set ethernetError on" "set wifiError on" \
+        "fault error cmd=0x23 code=17" "fault error cmd=0x23 code=5" "fault error cmd=0x23 code=3" \
+        "fault silence cmd=0xA1 count=-1"
+}
+
+# Runs a Windows program with a time limit, output to a log.
+run_wine() {  # LOG SECONDS PROGRAM ARGS...
+    local log=$1 limit=$2
+    shift 2
+    timeout -k 5 "$limit" bash -c 'source "$1/scripts/wine-env.sh"; WINE_ENV_PRELOAD="$2"; shift 2; wine_run "$@"' \
+        _ "$ROOT" "$WINE_ENV_PRELOAD" "$@" </dev/null >"$log" 2>&1
+}
+
+# --- 1. registration -----------------------------------------------------------------
+# The value of a registry entry, or "<absent>".
+reg_value() {  # KEY [VALUE_NAME]
+    local out
+    if [[ $# -ge 2 ]]; then
+        out=$(wine reg query "$1" /v "$2" </dev/null 2>/dev/null) || { echo "<absent>"; return; }
+    else
+        out=$(wine reg query "$1" /ve </dev/null 2>/dev/null) || { echo "<absent>"; return; }
+    fi
+    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *[^ ].*  *REG_SZ  *//p' | head -n 1
+}
+
+# The class's registry content below ROOT, as the server must write it.
+check_class_keys() {  # WHAT ROOT SERVER_PATH
+    local what=$1 root=$2 path=$3
+    expect_eq "$what class" "$(reg_value "$root\\CLSID\\$CLSID")" "Scales Object"
+    expect_eq "$what InprocServer32" "$(reg_value "$root\\CLSID\\$CLSID\\InprocServer32")" "$path"
+    expect_eq "$what ThreadingModel" "$(reg_value "$root\\CLSID\\$CLSID\\InprocServer32" ThreadingModel)" "Apartment"
+    expect_eq "$what ProgID" "$(reg_value "$root\\CLSID\\$CLSID\\ProgID")" "$PROGID"
+    expect_eq "$what TypeLib" "$(reg_value "$root\\CLSID\\$CLSID\\TypeLib")" "$LIBID"
+    expect_eq "$what Version" "$(reg_value "$root\\CLSID\\$CLSID\\Version")" "1.4"
+    expect_eq "$what ProgID key" "$(reg_value "$root\\$PROGID")" "Scales Object"
+    expect_eq "$what ProgID Clsid" "$(reg_value "$root\\$PROGID\\Clsid")" "$CLSID"
+}
+
+check_class_absent() {  # WHAT ROOT
+    expect_eq "$1 class key removed" "$(reg_value "$2\\CLSID\\$CLSID")" "<absent>"
+    expect_eq "$1 ProgID key removed" "$(reg_value "$2\\$PROGID")" "<absent>"
+}
+
+regsvr() {  # WHAT EXPECTED_EXIT ARGS...
+    local what=$1 expected=$2 rc=0
+    shift 2
+    wine regsvr32 /s "$@" </dev/null >/dev/null 2>&1 || rc=$?
+    expect_eq "regsvr32 $what exit code" "$rc" "$expected"
+}
+
+HKLM='HKLM\Software\Classes'
+HKCU='HKCU\Software\Classes'
+t0=$SECONDS
+
+regsvr "per machine" 0 "$WIN_DLL"
+check_class_keys "machine" "$HKLM" "$WIN_DLL"
+check_class_absent "machine registration leaves the user's classes alone:" "$HKCU"
+# The type library is registered from the module, marshalled as a dual
+# automation interface.
+expect_eq "type library path" "$(reg_value "$HKLM\\TypeLib\\$LIBID\\1.4\\409\\win64")" "$WIN_DLL"
+expect_eq "interface's type library" "$(reg_value "$HKLM\\Interface\\$IID\\TypeLib")" "$LIBID"
+expect_eq "interface's marshaller" "$(reg_value "$HKLM\\Interface\\$IID\\ProxyStubClsid32")" \
+    "{00020424-0000-0000-C000-000000000046}"
+regsvr "unregister per machine" 0 /u "$WIN_DLL"
+check_class_absent "machine" "$HKLM"
+expect_eq "type library unregistered" "$(reg_value "$HKLM\\TypeLib\\$LIBID\\1.4\\409\\win64")" "<absent>"
+# Unregistering what is not registered is no failure.
+regsvr "unregister again" 0 /u "$WIN_DLL"
+
+for word in user USER; do
+    regsvr "/i:$word" 0 /i:"$word" /n "$WIN_DLL"
+    check_class_keys "user ($word)" "$HKCU" "$WIN_DLL"
+    check_class_absent "per-user registration leaves the machine's classes alone:" "$HKLM"
+    regsvr "/u /i:$word" 0 /u /i:"$word" /n "$WIN_DLL"
+    check_class_absent "user ($word)" "$HKCU"
+done
+# Any other command line registers per machine.
+regsvr "/i:machine" 0 /i:machine /n "$WIN_DLL"
+check_class_keys "machine (/i:machine)" "$HKLM" "$WIN_DLL"
+regsvr "/u /i:machine" 0 /u /i:machine /n "$WIN_DLL"
+check_class_absent "machine (/i:machine)" "$HKLM"
+
+# A module path with a blank is registered in its short form, and loads.
+mkdir -p "$RUN/with blank"
+cp "$DLL" "$RUN/with blank/OstrelPesolink.dll"
+BLANK_DLL="$(win "$RUN/with blank/OstrelPesolink.dll")"
+regsvr "from a folder with a blank" 0 "$BLANK_DLL"
+short_path="$(reg_value "$HKLM\\CLSID\\$CLSID\\InprocServer32")"
+if [[ "$short_path" != *" "* && "${short_path,,}" == *.dll ]]; then pass; else fail "short server path: [$short_path]"; fi
+printf 'WScript.Echo CreateObject("%s").ApKey\r\n' "$PROGID" >"$RUN/apkey.vbs"
+run_wine "$RUN/apkey.log" 30 cscript //nologo "$(win "$RUN/apkey.vbs")" || true
+expect_eq "object created from the short path" "$(tr -d '\r' <"$RUN/apkey.log")" "Qorvin4863"
+regsvr "unregister from a folder with a blank" 0 /u "$BLANK_DLL"
+
+# The build's DLL stays registered for the rest of the run.
+regsvr "per machine for the tests" 0 "$WIN_DLL"
+say "registration: $((SECONDS - t0)) s"
+
+# --- 2. the test program ---------------------------------------------------------------
+reset_good
+export PESOLINK_COM_DLL="$WIN_DLL"
+export PESOLINK_SIM_TCP="127.0.0.1:$GOOD_PORT"
+export PESOLINK_SIM_WEIGHT=2500
+export PESOLINK_SIM_TARE=-250
+t0=$SECONDS
+gtest_status=0
+run_wine "$RUN/gtest.log" 240 "$TESTS_EXE" "$@" || gtest_status=$?
+if ((gtest_status != 0)); then
+    cat "$RUN/gtest.log"
+else
+    grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$RUN/gtest.log" || true
+fi
+gtest_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$RUN/gtest.log")
+gtest_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$RUN/gtest.log")
+if ((gtest_status != 0)) && [[ -z "$gtest_failed" ]]; then gtest_failed=1; fi
+say "com_wine_tests: $((SECONDS - t0)) s (exit $gtest_status)"
+
+# --- 3. sessions from the script languages --------------------------------------------------
+session_passed=0
+session_failed=0
+session() {  # LABEL SCRIPT ARGS...
+    local label=$1 script=$2 rc=0 t=$SECONDS line
+    shift 2
+    run_wine "$RUN/$label.log" 120 cscript //nologo "$(win "$ROOT/tests/wine/$script")" "$@" || rc=$?
+    tr -d '\r' <"$RUN/$label.log" | grep -E '^FAIL ' | sed "s/^/  $label: /" || true
+    line=$(tr -d '\r' <"$RUN/$label.log" | grep -E '[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
+    if [[ -z "$line" ]]; then
+        say "$label: no summary (exit $rc):"
+        sed 's/^/  /' "$RUN/$label.log"
+        session_failed=$((session_failed + 1))
+        return
+    fi
+    local p f
+    p=$(sed -n 's/.* \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' <<<"$line")
+    f=$(sed -n 's/.* \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' <<<"$line")
+    session_passed=$((session_passed + p))
+    session_failed=$((session_failed + f))
+    if ((f == 0 && rc != 0)); then session_failed=$((session_failed + 1)); fi
+    say "$label: $line ($((SECONDS - t)) s)"
+}
+
+for lang in vbs js; do
+    reset_good
+    arm_faulty
+    session "$lang-tcp" "com_session.$lang" tcp "127.0.0.1:$GOOD_PORT" "127.0.0.1:$FAULTY_PORT" "127.0.0.1:$CLOSED_PORT"
+    reset_good
+    session "$lang-serial" "com_session.$lang" serial "COM$COM_NUMBER"
+done
+
+# --- 4. the example clients ----------------------------------------------------------
+reset_good
+examples() {  # LABEL PROGRAM ARGS...
+    local label=$1 rc=0
+    shift
+    run_wine "$RUN/$label.log" 60 "$@" || rc=$?
+    say "$label:"
+    tr -d '\r' <"$RUN/$label.log" | sed 's/^/  /'
+    expect_eq "$label exit code" "$rc" 0
+    # Every call of the example reports result 0.
+    local calls
+    calls=$(tr -d '\r' <"$RUN/$label.log" | grep -cE ': result 0$' || true)
+    if ((calls > 0)); then pass; else fail "$label printed no successful call"; fi
+}
+examples "client.vbs" cscript //nologo "$(win "$ROOT/examples/client.vbs")" "127.0.0.1:$GOOD_PORT" "COM$COM_NUMBER"
+examples "client.js" cscript //nologo "$(win "$ROOT/examples/client.js")" "127.0.0.1:$GOOD_PORT"
+examples "early_bound_client" "$CLIENT_EXE" "COM$COM_NUMBER"
+
+# --- summary ---------------------------------------------------------------------------
+say "script checks: $checks_passed passed, $checks_failed failed"
+say "sessions: $session_passed passed, $session_failed failed"
+say "took $((SECONDS - started)) s"
+total_passed=$((checks_passed + session_passed + ${gtest_passed:-0}))
+total_failed=$((checks_failed + session_failed + ${gtest_failed:-0}))
+echo "wine-com: $total_passed passed, $total_failed failed"
+((total_failed == 0 && gtest_status == 0))

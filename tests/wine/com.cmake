@@ -1,0 +1,10 @@
+# Tests of the COM server under Wine: type library, object, early and late
+# binding, error information, exports. scripts/test-wine-com.sh registers
+# the server, starts the simulated scale and runs them.
+if(TARGET pesolink_com)
+  file(GLOB PESOLINK_COM_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/com_*.cpp)
+  add_executable(com_wine_tests ${PESOLINK_COM_TEST_SOURCES})
+  target_link_libraries(com_wine_tests PRIVATE gtest pesolink_idl ole32 oleaut32 uuid)
+  # The tests load the server DLL; build it with them.
+  add_dependencies(com_wine_tests pesolink_com)
+endif()
