@@ -5,17 +5,17 @@
 namespace pesoconf::layout {
 
 int StripTop(Strip s) {
-    for (const StripSpec& st : Strips)
+    for (const StripDef& st : Strips)
         if (st.strip == s) return st.top;
     return 0;
 }
 
-const ControlSpec& Spec(Ctl c) {
-    for (const ControlSpec& spec : Controls)
-        if (spec.id == c) return spec;
+const ControlDef& Find(Ctl c) {
+    for (const ControlDef& def : Controls)
+        if (def.id == c) return def;
     throw std::out_of_range("no such control");
 }
 
-bool VisibleAtStart(const ControlSpec& spec) { return spec.view != View::Ap; }
+bool VisibleAtStart(const ControlDef& def) { return def.view != View::Ap; }
 
 }  // namespace pesoconf::layout

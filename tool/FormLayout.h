@@ -17,7 +17,7 @@ constexpr int ContentWidth = 328;
 
 enum class Strip { Top, Heading, Info, Ethernet, WifiBox, WifiView, Buttons };
 
-struct StripSpec {
+struct StripDef {
     Strip strip;
     int top;
     int height;
@@ -28,7 +28,7 @@ constexpr int TitleHeight = 18;
 constexpr int WifiTop = 303;
 constexpr int WifiBoxStrip = 27;
 
-inline constexpr StripSpec Strips[] = {
+inline constexpr StripDef Strips[] = {
     {Strip::Top, 0, 23, nullptr},
     {Strip::Heading, 23, 58, nullptr},
     {Strip::Info, 81, 84, u"Информация о весах"},
@@ -46,7 +46,7 @@ enum class Kind { Edit, CheckBox, Notice, PictureButton, Caption, View };
 // Which Wi-Fi view a control belongs to (both views share one place).
 enum class View { None, Simple, Ap };
 
-struct ControlSpec {
+struct ControlDef {
     Ctl id;
     Kind kind;
     Strip strip;
@@ -59,7 +59,7 @@ struct ControlSpec {
 };
 
 // y of a box strip control is measured from the box strip below the title.
-inline constexpr ControlSpec Controls[] = {
+inline constexpr ControlDef Controls[] = {
     {Ctl::LabelCaption, Kind::Caption, Strip::Heading, View::None, u"Pesoconf 100", 56, 20, 249, 25, 0, true, false},
     {Ctl::IdEdit, Kind::Edit, Strip::Info, View::None, u"ID весов:", 67, 22, 241, 17, 0, false, false},
     {Ctl::NameEdit, Kind::Edit, Strip::Info, View::None, u"Наименование:", 97, 41, 211, 17, 25, false, false},
@@ -92,9 +92,9 @@ inline constexpr ControlSpec Controls[] = {
     {Ctl::CancelButton, Kind::PictureButton, Strip::Buttons, View::None, u"Отмена изменений", 188, 6, 135, 25, 0, true, false},
 };
 
-const ControlSpec& Spec(Ctl c);
+const ControlDef& Find(Ctl c);
 
 // Whether a control is visible at start: the access-point view is hidden.
-bool VisibleAtStart(const ControlSpec& spec);
+bool VisibleAtStart(const ControlDef& def);
 
 }  // namespace pesoconf::layout

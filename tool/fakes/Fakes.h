@@ -47,12 +47,12 @@ public:
     };
 
     FakeView() {
-        for (const layout::ControlSpec& spec : layout::Controls) {
-            State& s = At(spec.id);
-            s.enabled = spec.enabled;
-            s.visible = layout::VisibleAtStart(spec);
-            if (spec.kind != layout::Kind::Edit && spec.kind != layout::Kind::CheckBox && spec.label)
-                s.text = spec.label;
+        for (const layout::ControlDef& def : layout::Controls) {
+            State& s = At(def.id);
+            s.enabled = def.enabled;
+            s.visible = layout::VisibleAtStart(def);
+            if (def.kind != layout::Kind::Edit && def.kind != layout::Kind::CheckBox && def.label)
+                s.text = def.label;
         }
     }
 

@@ -189,7 +189,7 @@ void MainWindow::Attach(ParamForm* form, Workflow* flow, HelpWindow* help) {
 }
 
 bool MainWindow::IsEdit(Ctl c) const {
-    for (const layout::ControlSpec& s : layout::Controls)
+    for (const layout::ControlDef& s : layout::Controls)
         if (s.id == c) return s.kind == layout::Kind::Edit;
     return false;
 }
@@ -200,14 +200,14 @@ int MainWindow::CtlFromId(int id) const {
 }
 
 RECT MainWindow::ControlRect(Ctl c) const {
-    const layout::ControlSpec& s = layout::Spec(c);
+    const layout::ControlDef& s = layout::Find(c);
     const int x = layout::ContentLeft + s.x;
     const int y = layout::StripTop(s.strip) + s.y;
     return RECT{x, y, x + s.width, y + s.height};
 }
 
 void MainWindow::CreateControls() {
-    for (const layout::ControlSpec& s : layout::Controls) {
+    for (const layout::ControlDef& s : layout::Controls) {
         const int i = static_cast<int>(s.id);
         Visible[i] = layout::VisibleAtStart(s);
         if (s.id == Ctl::LabelCaption) Caption = s.label;
@@ -388,7 +388,7 @@ void MainWindow::SetVisible(Ctl c, bool visible) {
     Visible[i] = visible;
     if (c == Ctl::PanelSimpleWiFi || c == Ctl::PanelApWiFi) {
         const layout::View view = c == Ctl::PanelSimpleWiFi ? layout::View::Simple : layout::View::Ap;
-        for (const layout::ControlSpec& s : layout::Controls) {
+        for (const layout::ControlDef& s : layout::Controls) {
             if (s.view != view || s.kind == layout::Kind::View) continue;
             const int k = static_cast<int>(s.id);
             Visible[k] = visible;
@@ -502,7 +502,7 @@ void MainWindow::FormPaint(HDC dc) {
     // Group titles.
     SelectObject(dc, BoldFont);
     SetTextColor(dc, kWindow);
-    for (const layout::StripSpec& st : layout::Strips) {
+    for (const layout::StripDef& st : layout::Strips) {
         if (!st.title) continue;
         RECT r{left, st.top + 3, left + layout::ContentWidth, st.top + layout::TitleHeight};
         DrawTextW(dc, reinterpret_cast<const wchar_t*>(st.title), -1, &r,
@@ -513,7 +513,7 @@ void MainWindow::FormPaint(HDC dc) {
     SelectObject(dc, Font);
     HPEN framePen = CreatePen(PS_SOLID, 1, kWindow);
     HPEN quietPen = CreatePen(PS_SOLID, 1, kDisabled);
-    for (const layout::ControlSpec& s : layout::Controls) {
+    for (const layout::ControlDef& s : layout::Controls) {
         if (s.kind != layout::Kind::Edit || !Visible[static_cast<int>(s.id)]) continue;
         const RECT r = ControlRect(s.id);
         RECT label{left + 15, r.top + 2, r.left, r.bottom};
