@@ -3,6 +3,7 @@
 // DllCanUnloadNow, and a module start that fails making the load fail.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 #include "com_support.h"
@@ -123,6 +124,44 @@ TEST_F(Exports, CanUnloadOnlyWithoutLiveObjectsAndLocks) {
     EXPECT_EQ(canUnloadNow_(), S_FALSE);
     created.Reset();
     EXPECT_EQ(canUnloadNow_(), S_OK);
+}
+
+// The module carries its type library as resource TYPELIB 1 and a version
+// resource with the product's file version and a translation entry.
+TEST_F(Exports, ResourcesHoldTypeLibraryAndVersion) {
+    EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(1), L"TYPELIB"), nullptr);
+
+    const std::wstring path = *ServerDll();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::string data(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+
+    struct Translation {
+        WORD language, codePage;
+    };
+    Translation* translation = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    ASSERT_GE(length, sizeof(Translation));
+    EXPECT_EQ(translation->language, 0x0409);
+    EXPECT_EQ(translation->codePage, 1200);
+
+    wchar_t key[64];
+    swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", translation->language, translation->codePage);
+    wchar_t* version = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&version), &length));
+    EXPECT_EQ(std::wstring(version), PESOLINK_EXPECTED_FILE_VERSION);
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::wstring numeric = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                                 std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                                 std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
+                                 std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(numeric, PESOLINK_EXPECTED_FILE_VERSION);
 }
 
 // ---- module start

@@ -52,29 +52,44 @@ function session(text, serial) {
     var s = create(text);
     run(s, [["call", "OpenConnection", 0],
             ["get", "BaudRate", serial ? 19200 : 0], ["get", "Parity", serial ? 4 : 0],
-            ["call", "ReadWeight", 0], ["get", "Weight", 2500], ["get", "Division", 3], ["get", "Stable", 1],
-            ["get", "NetIndication", 1], ["get", "ZeroIndication", 0],
+            ["call", "ReadWeight", 0], ["get", "Weight", 2500], ["get", "Division", 3],
+            ["get", "Stable", 1], ["get", "NetIndication", 1], ["get", "ZeroIndication", 0],
             ["call", "GetTare", 0], ["get", "TareWeight", -250]]);
+    // The scale's tare is negative: stored by GetTare, refused by SetTare.
     checkRaises("SetTare of a negative tare", function () { s.SetTare(); });
-    run(s, [["put", "TareWeight", 120], ["call", "SetTare", 0], ["put", "TareWeight", 0], ["call", "GetTare", 0], ["get", "TareWeight", 120],
+    run(s, [["put", "TareWeight", 120], ["call", "SetTare", 0], ["put", "TareWeight", 0],
+            ["call", "GetTare", 0], ["get", "TareWeight", 120],
             ["call", "SetZero", 0], ["call", "ReadWeight", 0], ["get", "Weight", 0],
-            ["call", "GetName", 0], ["get", "ScalesID", "4711"], ["get", "Name", "Bench"], ["get", "ApSSID", "Os_004711"],
-            ["put", "Name", "Lab \u00e9"], ["call", "SetName", 0], ["put", "Name", ""], ["call", "GetName", 0], ["get", "Name", "Lab \u00e9"],
-            ["call", "GetEthernet", 0], ["get", "IpAddress", "192.168.7.20"], ["get", "Mask", "255.255.255.0"],
-            ["get", "Gateway", "192.168.7.1"], ["get", "PortEthernet", 5001],
-            ["put", "IpAddress", "192.168.7.22"], ["put", "Mask", "255.255.252.0"], ["put", "Gateway", "192.168.4.1"],
-            ["put", "PortEthernet", 6001], ["call", "SetEthernet", 0], ["put", "IpAddress", ""], ["put", "PortEthernet", 0],
-            ["call", "GetEthernet", 0], ["get", "IpAddress", "192.168.7.22"], ["get", "Mask", "255.255.252.0"],
+
+            ["call", "GetName", 0], ["get", "ScalesID", "4711"], ["get", "Name", "Bench"],
+            ["get", "ApSSID", "Os_004711"],
+            // A character of the scale's code page beyond ASCII.
+            ["put", "Name", "Lab \u00e9"], ["call", "SetName", 0], ["put", "Name", ""],
+            ["call", "GetName", 0], ["get", "Name", "Lab \u00e9"],
+
+            ["call", "GetEthernet", 0], ["get", "IpAddress", "192.168.7.20"],
+            ["get", "Mask", "255.255.255.0"], ["get", "Gateway", "192.168.7.1"], ["get", "PortEthernet", 5001],
+            ["put", "IpAddress", "192.168.7.22"], ["put", "Mask", "255.255.252.0"],
+            ["put", "Gateway", "192.168.4.1"], ["put", "PortEthernet", 6001], ["call", "SetEthernet", 0],
+            ["put", "IpAddress", ""], ["put", "PortEthernet", 0], ["call", "GetEthernet", 0],
+            ["get", "IpAddress", "192.168.7.22"], ["get", "Mask", "255.255.252.0"],
             ["get", "Gateway", "192.168.4.1"], ["get", "PortEthernet", 6001],
-            ["call", "GetWiFi", 0], ["get", "SSID", "Yard"], ["get", "Key", "secret"], ["get", "IpAddressWiFi", "192.168.8.30"],
-            ["get", "MaskWiFi", "255.255.0.0"], ["get", "GatewayWiFi", "192.168.8.1"], ["get", "PortWiFi", 5000],
+
+            ["call", "GetWiFi", 0], ["get", "SSID", "Yard"], ["get", "Key", "secret"],
+            ["get", "IpAddressWiFi", "192.168.8.30"], ["get", "MaskWiFi", "255.255.0.0"],
+            ["get", "GatewayWiFi", "192.168.8.1"], ["get", "PortWiFi", 5000],
             ["get", "ApIpAddressWiFi", "192.168.4.1"],
-            ["put", "SSID", "Field"], ["put", "Key", "k3"], ["put", "IpAddressWiFi", "192.168.9.40"], ["put", "MaskWiFi", "255.255.255.128"],
-            ["put", "GatewayWiFi", "192.168.9.1"], ["put", "PortWiFi", 7000], ["call", "SetWifi", 0], ["put", "SSID", ""], ["call", "GetWiFi", 0],
+            ["put", "SSID", "Field"], ["put", "Key", "k3"], ["put", "IpAddressWiFi", "192.168.9.40"],
+            ["put", "MaskWiFi", "255.255.255.128"], ["put", "GatewayWiFi", "192.168.9.1"],
+            ["put", "PortWiFi", 7000], ["call", "SetWifi", 0], ["put", "SSID", ""], ["call", "GetWiFi", 0],
             ["get", "SSID", "Field"], ["get", "Key", "k3"], ["get", "IpAddressWiFi", "192.168.9.40"],
-            ["get", "MaskWiFi", "255.255.255.128"], ["get", "GatewayWiFi", "192.168.9.1"], ["get", "PortWiFi", 7000],
-            ["call", "GetWiFiAP", 0], ["get", "ApIpAddressWiFi", "192.168.4.1"], ["put", "ApIpAddressWiFi", "192.168.4.7"],
-            ["call", "SetWiFiAP", 0], ["put", "ApIpAddressWiFi", ""], ["call", "GetWiFiAP", 0], ["get", "ApIpAddressWiFi", "192.168.4.7"],
+            ["get", "MaskWiFi", "255.255.255.128"], ["get", "GatewayWiFi", "192.168.9.1"],
+            ["get", "PortWiFi", 7000],
+
+            ["call", "GetWiFiAP", 0], ["get", "ApIpAddressWiFi", "192.168.4.1"],
+            ["put", "ApIpAddressWiFi", "192.168.4.7"], ["call", "SetWiFiAP", 0],
+            ["put", "ApIpAddressWiFi", ""], ["call", "GetWiFiAP", 0], ["get", "ApIpAddressWiFi", "192.168.4.7"],
+
             ["get", "Connection", text], ["call", "CloseConnection", 0],
             // After the close: no TCP connection to send on (1); on the
             // closed serial port no reply comes (2).
@@ -103,10 +118,17 @@ function tcpRun(good, faulty, closed) {
     // The faulty scale: error replies passed on or mapped, silence, refusals,
     // interface errors.
     var s = create(faulty);
-    run(s, [["call", "OpenConnection", 0], ["call", "ReadWeight", 17], ["call", "ReadWeight", 7], ["call", "ReadWeight", 2], ["call", "ReadWeight", 0],
-            ["call", "GetTare", 2], ["put", "TareWeight", 10], ["call", "SetTare", 5], ["call", "SetZero", 5], ["put", "Name", "Other"], ["call", "SetName", 5],
-            ["call", "GetEthernet", 4], ["call", "SetEthernet", 4], ["call", "GetWiFi", 4], ["call", "SetWifi", 4], ["call", "GetWiFiAP", 4],
-            ["call", "SetWiFiAP", 4], ["call", "CloseConnection", 0]]);
+    run(s, [["call", "OpenConnection", 0],
+            ["call", "ReadWeight", 17],  // error reply with code 17: passed on
+            ["call", "ReadWeight", 7],   // code 5: unrecognised
+            ["call", "ReadWeight", 2],   // code 3: no valid reply
+            ["call", "ReadWeight", 0],
+            ["call", "GetTare", 2],      // no reply in time
+            ["put", "TareWeight", 10], ["call", "SetTare", 5], ["call", "SetZero", 5],
+            ["put", "Name", "Other"], ["call", "SetName", 5],
+            ["call", "GetEthernet", 4], ["call", "SetEthernet", 4],
+            ["call", "GetWiFi", 4], ["call", "SetWifi", 4], ["call", "GetWiFiAP", 4], ["call", "SetWiFiAP", 4],
+            ["call", "CloseConnection", 0]]);
 }
 
 var args = WScript.Arguments;
