@@ -29,6 +29,15 @@ PROGID='OstrelPesolink.Scales'
 say() { echo "test-wine-com: $*"; }
 started=$SECONDS
 
+# One run per build tree at a time: a second one would take over the Wine
+# prefix, its server and the registration under the first one's feet.
+mkdir -p "$WIN_BUILD"
+exec 9>"$WIN_BUILD/.test-wine-com.lock"
+if ! flock -n 9; then
+    say "waiting for another run on $WIN_BUILD"
+    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
+fi
+
 # --- build ---------------------------------------------------------------------
 if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
     say "configuring $WIN_BUILD"
@@ -88,7 +97,8 @@ mkdir -p "$RUN"
 # One locale whatever the machine's: the ANSI code page that texts from the
 # scale are read in (1252) matches the driver's code page for LCID 409.
 export LC_ALL=C.UTF-8
-wine_env_start "$WIN_BUILD"
+# (The lock stays with this script, not with the servers it leaves running.)
+wine_env_start "$WIN_BUILD" 9>&-
 win() { wine_unix_to_win "$1"; }
 WIN_DLL="$(win "$DLL")"
 
@@ -105,7 +115,7 @@ start_sim() {  # NAME ARGS...
     local name=$1
     shift
     mkfifo "$RUN/$name.ctl"
-    "$SIM_EXE" --quiet --ready-file "$RUN/$name.ready" "$@" 0<>"$RUN/$name.ctl" >"$RUN/$name.log" 2>&1 &
+    "$SIM_EXE" --quiet --ready-file "$RUN/$name.ready" "$@" 0<>"$RUN/$name.ctl" >"$RUN/$name.log" 2>&1 9>&- &
     SIM_PIDS+=($!)
     local i
     for ((i = 0; i < 100; i++)); do
