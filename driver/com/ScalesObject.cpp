@@ -7,9 +7,9 @@
 
 namespace pesolink::com {
 
-TScalesObject::TScalesObject() { ObjectCreated(); }
+TScalesObject::TScalesObject() = default;
 
-TScalesObject::~TScalesObject() { ObjectDestroyed(); }
+TScalesObject::~TScalesObject() = default;
 
 // ---- IUnknown
 

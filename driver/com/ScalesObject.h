@@ -8,6 +8,7 @@
 
 #include "OstrelPesolink.h"
 #include "driver/Scales.h"
+#include "driver/com/ComModule.h"
 
 namespace pesolink::com {
 
@@ -107,6 +108,17 @@ private:
     HRESULT PutText(BSTR value, TextSetter setter);
     HRESULT Call(LONG* result, Command command);
 
+    // Counted for DllCanUnloadNow from before the driver object exists to
+    // after it is gone (its destructor joins the exchange worker): the
+    // module must not be unloaded while that still runs.
+    struct LiveObject {
+        LiveObject() noexcept { ObjectCreated(); }
+        ~LiveObject() { ObjectDestroyed(); }
+        LiveObject(const LiveObject&) = delete;
+        LiveObject& operator=(const LiveObject&) = delete;
+    };
+
+    LiveObject live_;
     LONG refs_ = 1;
     TScales scales_;
 };
