@@ -21,7 +21,6 @@ void TRequestCycle::Post(int32_t mode) {
     TScalesThread& t = Thread();
     t.Mode = mode;
     t.Response.store(ResponsePending, std::memory_order_relaxed);
-    t.Done().Reset();
 }
 
 void TRequestCycle::StartThread() { EnsureThread().Resume(); }

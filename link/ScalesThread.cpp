@@ -32,10 +32,12 @@ void TScalesThread::Resume() {
     wake_.notify_all();
 }
 
+// Called once the worker has posted its response, which is its last touch of
+// the request: from then on it only parks, and with awake_ cleared it does not
+// even look at Mode, so the caller may write the next request at once.
 void TScalesThread::Suspend() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     awake_ = false;
-    wake_.wait(lock, [this] { return !serving_; });
 }
 
 bool TScalesThread::Suspended() const {
@@ -68,7 +70,6 @@ void TScalesThread::Execute() {
         Serve();
         lock.lock();
         serving_ = false;
-        wake_.notify_all();
     }
 }
 

@@ -63,7 +63,8 @@ public:
     std::atomic<int32_t> Response{ResponsePending};
 
     void Resume();
-    // Parks the worker; returns once it will not run before the next Resume.
+    // Parks the worker: it takes no request before the next Resume. Called
+    // after the response was posted.
     void Suspend();
     bool Suspended() const;
     void Terminate();

@@ -1,6 +1,7 @@
-// One-shot signal from the exchange worker to the waiting caller. The caller
-// sleeps on it while still dispatching its own thread's window messages, so
-// that its windows stay responsive during a slow exchange.
+// Signal from the exchange worker to the waiting caller. The caller sleeps on
+// it while still dispatching its own thread's window messages, so that its
+// windows stay responsive during a slow exchange. Each Set releases one
+// WaitPumping, which consumes it: no reset between requests.
 #pragma once
 
 #include <memory>
@@ -14,11 +15,10 @@ public:
     WakeEvent(const WakeEvent&) = delete;
     WakeEvent& operator=(const WakeEvent&) = delete;
 
-    void Reset();
-    void Set();          // worker side
-    bool IsSet() const;
-    // Caller side: returns once Set has been called, dispatching the calling
-    // thread's messages meanwhile. Never spins.
+    void Set();  // worker side
+    // Caller side: returns once Set has been called (consuming it),
+    // dispatching the calling thread's messages meanwhile. Never spins. A
+    // caller tests its own condition again after every return.
     void WaitPumping();
 
 private:

@@ -41,11 +41,6 @@ struct WakeEvent::Impl {
 WakeEvent::WakeEvent() : impl_(std::make_unique<Impl>()) {}
 WakeEvent::~WakeEvent() = default;
 
-void WakeEvent::Reset() {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    impl_->set = false;
-}
-
 void WakeEvent::Set() {
     Shared& s = State();
     {
@@ -55,17 +50,15 @@ void WakeEvent::Set() {
     s.changed.notify_all();
 }
 
-bool WakeEvent::IsSet() const {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    return impl_->set;
-}
-
 void WakeEvent::WaitPumping() {
     Shared& s = State();
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
         s.changed.wait(lock, [&] { return impl_->set || !s.messages.empty(); });
-        if (impl_->set) return;
+        if (impl_->set) {
+            impl_->set = false;
+            return;
+        }
         auto message = std::move(s.messages.front());
         s.messages.pop_front();
         lock.unlock();

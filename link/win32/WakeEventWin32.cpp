@@ -9,17 +9,14 @@ struct WakeEvent::Impl {
 };
 
 WakeEvent::WakeEvent() : impl_(std::make_unique<Impl>()) {
-    impl_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    impl_->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
 WakeEvent::~WakeEvent() {
     if (impl_->event) CloseHandle(impl_->event);
 }
 
-void WakeEvent::Reset() { ResetEvent(impl_->event); }
 void WakeEvent::Set() { SetEvent(impl_->event); }
-
-bool WakeEvent::IsSet() const { return WaitForSingleObject(impl_->event, 0) == WAIT_OBJECT_0; }
 
 // Sleeps until the worker signals or a message arrives for this thread;
 // dispatches every pending message before sleeping again.
@@ -33,14 +30,12 @@ void WakeEvent::WaitPumping() {
             if (msg.message == WM_QUIT) {
                 // Leave the quit for the caller's own message loop.
                 PostQuitMessage(static_cast<int>(msg.wParam));
-                if (IsSet()) return;
                 WaitForSingleObject(impl_->event, INFINITE);
                 return;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (IsSet()) return;
     }
 }
 
