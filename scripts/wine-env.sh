@@ -51,6 +51,24 @@ wine_env_wait_server() {
     return 1
 }
 
+# With the 32-bit Wine installed beside the 64-bit one, Debian's "wine"
+# starts the 32-bit loader, and built-in programs (regsvr32, cscript, reg)
+# then run from syswow64 in the 32-bit registry view. Every "wine" of a run
+# (scripts, timeout, env, subshells) goes through a shim on PATH that starts
+# the 64-bit loader; it still hands 32-bit programs, named by their path, to
+# the 32-bit loader.
+wine_env_pin_loader() {
+    local loader=/usr/lib/wine/wine64
+    [[ -x "$loader" ]] || return 0
+    mkdir -p "$WINE_ENV_BUILD/bin"
+    printf '#!/bin/sh\nWINELOADER=%s exec %s "$@"\n' "$loader" "$loader" >"$WINE_ENV_BUILD/bin/wine"
+    chmod +x "$WINE_ENV_BUILD/bin/wine"
+    case ":$PATH:" in
+        *":$WINE_ENV_BUILD/bin:"*) ;;
+        *) export PATH="$WINE_ENV_BUILD/bin:$PATH" ;;
+    esac
+}
+
 wine_env_start() {
     local build="${1:?build directory}"
     # Already running for this shell: nothing to do.
@@ -68,6 +86,7 @@ wine_env_start() {
     mkdir -p "$TMPDIR"
 
     wine_env_build_ptyfix || { wine_env_log "cannot build the pty fix library"; return 1; }
+    wine_env_pin_loader
 
     if [[ ! -f "$WINEPREFIX/.pesolink-ready" ]]; then
         wine_env_log "creating the Wine prefix $WINEPREFIX"
