@@ -9,6 +9,10 @@ cd "$root"
 "$root/scripts/setup.sh"
 
 jobs=${PESOLINK_JOBS:-2}
+# One Windows tree and one native tree serve every Wine suite.
+export PESOLINK_WIN_BUILD="$root/build/win" PESOLINK_NATIVE_BUILD="$root/build/native"
+export PESOLINK_COM_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOLINK_COM_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
+export PESOCONF_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOCONF_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
 failed=()
 step() {
   local name=$1; shift
