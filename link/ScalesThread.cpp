@@ -263,8 +263,10 @@ void TScalesThread::ComReceive() {
         return true;
     };
 
+    bool full = false;
     while (Command.Length < 6) {
-        if (!readAppend() || TicksSince(start) > ReadTimeout) {
+        if (!readAppend()) full = true;
+        if (full || TicksSince(start) > ReadTimeout) {
             code = 3;
             break;
         }
@@ -272,10 +274,19 @@ void TScalesThread::ComReceive() {
     if (code == 0) {
         const int32_t l = Command.Buf[3] + 256 * Command.Buf[4];
         while (Command.Length != l + FrameOverhead) {
-            if (!readAppend() || TicksSince(start) > ReadTimeout) {
+            if (!readAppend()) full = true;
+            if (full || TicksSince(start) > ReadTimeout) {
                 code = 3;
                 break;
             }
+        }
+    }
+    if (full) {
+        // More than a frame can hold: the rest of the stream is read and
+        // dropped until the deadline, so that it cannot pass for the next
+        // reply.
+        while (TicksSince(start) <= ReadTimeout) {
+            if (ComRead(LocalBuf.data(), localCapacity) == 0 && !ComIsOpen()) break;
         }
     }
     code = ApplyErrorReply(Command.Buf, Command.Length, code);

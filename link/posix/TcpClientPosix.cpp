@@ -132,10 +132,17 @@ NetStatus TcpClient::ReadAvailable(uint8_t* dest, std::size_t capacity, std::siz
     }
 }
 
+// A peer that closed the connection meanwhile drops it here too, so that the
+// next write fails at once instead of going into a dead connection.
 void TcpClient::DiscardAvailable() {
     if (!Connected()) return;
     uint8_t scratch[4096];
-    while (recv(impl_->fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+    for (;;) {
+        const ssize_t n = recv(impl_->fd, scratch, sizeof scratch, MSG_DONTWAIT);
+        if (n > 0) continue;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) Disconnect();
+        return;
     }
 }
 

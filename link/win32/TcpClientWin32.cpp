@@ -166,10 +166,16 @@ NetStatus TcpClient::ReadAvailable(uint8_t* dest, std::size_t capacity, std::siz
     return n == 0 ? NetStatus::Closed : NetStatus::Error;
 }
 
+// A peer that closed the connection meanwhile drops it here too, so that the
+// next write fails at once instead of going into a dead connection.
 void TcpClient::DiscardAvailable() {
     if (!Connected()) return;
     char scratch[4096];
-    while (recv(impl_->socket, scratch, sizeof scratch, 0) > 0) {
+    for (;;) {
+        const int n = recv(impl_->socket, scratch, sizeof scratch, 0);
+        if (n > 0) continue;
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) Disconnect();
+        return;
     }
 }
 
