@@ -128,7 +128,17 @@ HRESULT TScalesObject::PutText(BSTR value, TextSetter setter) {
 
 HRESULT TScalesObject::Call(LONG* result, Command command) {
     if (!result) return E_POINTER;
-    *result = 0;
+    // Not a result code: a client that looks only at the out parameter of a
+    // call that raised must not read it as success.
+    *result = -1;
+    // A client may release its last reference from a window message that
+    // arrives while this call waits for the scale: keep the object alive
+    // until the call is over.
+    AddRef();
+    struct Hold {
+        TScalesObject* self;
+        ~Hold() { self->Release(); }
+    } hold{this};
     try {
         // The result code travels in the out parameter; the call itself
         // succeeded.

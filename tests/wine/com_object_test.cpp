@@ -360,7 +360,9 @@ TEST_F(WithScale, SetTareOfNegativeTareRaisesWithErrorInfo) {
     ASSERT_EQ(tare, *SimTare());
 
     SetErrorInfo(0, nullptr);
+    result = 0;
     EXPECT_EQ(scales_->SetTare(&result), E_UNEXPECTED);
+    EXPECT_NE(result, 0);  // never a success code after a raised failure
     const ErrorInfoText info = TakeErrorInfo();
     ASSERT_TRUE(info.present);
     EXPECT_TRUE(IsEqualGUID(info.guid, IID_IScales));
