@@ -566,25 +566,31 @@ int32_t TScales::SetWifi() {
         // The access-point address goes back as the scale has it.
         result = Query(CMD_GET_WIFI_IP);
         if (result == 0) result = GetTest(14, WifiErrorCode);
-        if (result == 0) {
-            const std::u16string ap = ReplyAddress(13);
-            const uint32_t ip = IpStrToNum(WifiIp);
-            const uint32_t mask = IpStrToNum(WifiMask);
-            const uint32_t gateway = IpStrToNum(WifiGateway);
-            const uint32_t apNum = IpStrToNum(ap);
-            p = Payload(19);
-            p[0] = CMD_SET_WIFI_IP;
-            PutU32(p + 1, ip);
-            PutU32(p + 5, mask);
-            PutU32(p + 9, gateway);
-            PutU32(p + 13, apNum);
-            PutU16(p + 17, static_cast<uint32_t>(PortWiFi));
-            result = Transact();
-            if (result == 0) result = SetTest(WifiErrorCode);
-        }
+        if (result == 0)
+            result = SendWifiAddresses(WifiIp, WifiMask, WifiGateway, ReplyAddress(13),
+                                       static_cast<uint16_t>(PortWiFi));
     }
     LogExit(u"SetWiFi", result);
     return result;
+}
+
+// The 0x31 exchange: station address, mask, gateway, access-point address
+// and port, converted in that order (each conversion logs its lines).
+int32_t TScales::SendWifiAddresses(const std::u16string& ip, const std::u16string& mask,
+                                   const std::u16string& gateway, const std::u16string& ap, uint16_t port) {
+    const uint32_t ipNum = IpStrToNum(ip);
+    const uint32_t maskNum = IpStrToNum(mask);
+    const uint32_t gatewayNum = IpStrToNum(gateway);
+    const uint32_t apNum = IpStrToNum(ap);
+    uint8_t* p = Payload(19);
+    p[0] = CMD_SET_WIFI_IP;
+    PutU32(p + 1, ipNum);
+    PutU32(p + 5, maskNum);
+    PutU32(p + 9, gatewayNum);
+    PutU32(p + 13, apNum);
+    PutU16(p + 17, port);
+    const int32_t result = Transact();
+    return result == 0 ? SetTest(WifiErrorCode) : result;
 }
 
 int32_t TScales::GetWiFiAP() {
@@ -612,23 +618,7 @@ int32_t TScales::SetWiFiAP() {
     if (result == 0) result = GetTest(14, WifiErrorCode);
     if (result == 0) {
         // The station settings go back as the scale has them.
-        const std::u16string ip = ReplyAddress(1);
-        const std::u16string mask = ReplyAddress(5);
-        const std::u16string gateway = ReplyAddress(9);
-        const uint16_t port = ReplyU16(17);
-        const uint32_t ipNum = IpStrToNum(ip);
-        const uint32_t maskNum = IpStrToNum(mask);
-        const uint32_t gatewayNum = IpStrToNum(gateway);
-        const uint32_t apNum = IpStrToNum(WiFiAP);
-        uint8_t* p = Payload(19);
-        p[0] = CMD_SET_WIFI_IP;
-        PutU32(p + 1, ipNum);
-        PutU32(p + 5, maskNum);
-        PutU32(p + 9, gatewayNum);
-        PutU32(p + 13, apNum);
-        PutU16(p + 17, port);
-        result = Transact();
-        if (result == 0) result = SetTest(WifiErrorCode);
+        result = SendWifiAddresses(ReplyAddress(1), ReplyAddress(5), ReplyAddress(9), WiFiAP, ReplyU16(17));
     }
     LogExit(u"SetWiFiAP", result);
     return result;

@@ -89,6 +89,8 @@ private:
     int32_t Transact();
     int32_t Query(uint8_t command);
     int32_t RunGetName();
+    int32_t SendWifiAddresses(const std::u16string& ip, const std::u16string& mask, const std::u16string& gateway,
+                              const std::u16string& ap, uint16_t port);
 
     // The worker's frame buffer; throws std::logic_error before the first
     // connect has created the worker.
