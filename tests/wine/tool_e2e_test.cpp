@@ -176,7 +176,7 @@ std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* cls) {
         std::vector<HWND> found;
     } find{pid, cls, {}};
     EnumWindows(
-        [](HWND h, LPARAM lp) -> BOOL {
+        [](HWND h, LPARAM lp) CALLBACK -> BOOL {
             auto* f = reinterpret_cast<Find*>(lp);
             DWORD owner = 0;
             GetWindowThreadProcessId(h, &owner);
@@ -194,7 +194,7 @@ std::string BoxText(HWND box) {
     std::string text;
     EnumChildWindows(
         box,
-        [](HWND h, LPARAM lp) -> BOOL {
+        [](HWND h, LPARAM lp) CALLBACK -> BOOL {
             wchar_t name[32] = {};
             GetClassNameW(h, name, 32);
             if (_wcsicmp(name, L"Static") == 0) {

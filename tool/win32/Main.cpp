@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <ole2.h>
-#include <xmmintrin.h>
+#include <float.h>
 
 #include <memory>
 #include <string>
@@ -39,8 +39,9 @@ std::wstring ProgramFolder() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    // All six floating-point exceptions masked, for the whole process.
-    _mm_setcsr(_mm_getcsr() | 0x1F80);
+    // All floating-point exceptions masked, for the whole process: the
+    // runtime sets the SSE control register and, on x86, the x87 one too.
+    _controlfp(_MCW_EM, _MCW_EM);
 
     // Another copy runs: end at once, silently.
     if (OpenMutexW(MUTEX_ALL_ACCESS, FALSE, W(pesoconf::text::OwnMutex))) return 0;
