@@ -1,0 +1,407 @@
+#!/usr/bin/env bash
+# The shipped installer under Wine, from install to uninstall:
+#   0. the package: both bitnesses import only system DLLs, the zip and the
+#      installer carry the version of VERSION;
+#   1. per user (/S /CURRENTUSER): files in %LocalAppData%\Programs, the
+#      driver in the user's classes, a Start-menu entry, a session from the
+#      64-bit cscript, then the silent uninstall;
+#   2. per machine (/S, which Wine runs elevated): files in Program Files,
+#      the 64-bit driver in the 64-bit registry view and the 32-bit one in
+#      the 32-bit view, sessions from the 64-bit and the 32-bit cscript,
+#      then the silent uninstall;
+#   3. per machine again, with the 32-bit driver damaged before the
+#      uninstall: its keys must go all the same.
+# Before each installation and after each uninstall the class, ProgID,
+# type library, interface and uninstall keys are looked up in both registry
+# views of both roots, and the folders are looked at.
+#
+#   scripts/test-wine-install.sh
+#
+# Build trees (made when missing):
+#   PESOLINK_SHIP_WIN64_BUILD   x64 cross build, default build/ship-win64 (the
+#                               package and, in wine-install/, a Wine prefix made
+#                               afresh for every run live there too)
+#   PESOLINK_SHIP_WIN32_BUILD   x86 cross build, default build/ship-win32
+#   PESOLINK_SHIP_NATIVE_BUILD  native build with the simulator, default build/ship-native
+# Ends with "wine-install: N passed, N failed"; exit status 0 when all passed.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+WIN64_BUILD="${PESOLINK_SHIP_WIN64_BUILD:-$ROOT/build/ship-win64}"
+WIN32_BUILD="${PESOLINK_SHIP_WIN32_BUILD:-$ROOT/build/ship-win32}"
+NATIVE_BUILD="${PESOLINK_SHIP_NATIVE_BUILD:-$ROOT/build/ship-native}"
+JOBS="${PESOLINK_JOBS:-2}"
+CLSID='{247CDF44-C023-4103-B15A-79EC87E06591}'
+LIBID='{0ECE549C-A213-4931-AC3D-3CE991362149}'
+IID='{10562340-B522-423D-A28D-269CCD5BD2CF}'
+PROGID='OstrelPesolink.Scales'
+UNINST='Software\Microsoft\Windows\CurrentVersion\Uninstall\OstrelPesolink'
+
+say() { echo "test-wine-install: $*"; }
+started=$SECONDS
+
+checks_passed=0
+checks_failed=0
+pass() { checks_passed=$((checks_passed + 1)); }
+fail() {
+    checks_failed=$((checks_failed + 1))
+    say "FAIL $*"
+}
+expect_eq() {  # WHAT ACTUAL EXPECTED
+    if [[ "$2" == "$3" ]]; then pass; else fail "$1: got [$2], expected [$3]"; fi
+}
+summary() {
+    say "took $((SECONDS - started)) s"
+    echo "wine-install: $checks_passed passed, $checks_failed failed"
+}
+
+# One run per build tree at a time: the prefix and its registry are shared.
+mkdir -p "$WIN64_BUILD"
+exec 9>"$WIN64_BUILD/.test-wine-install.lock"
+if ! flock -n 9; then
+    say "waiting for another run on $WIN64_BUILD"
+    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
+fi
+
+# The installer is a 32-bit program: without the 32-bit Wine nothing here
+# can run.
+if [[ ! -x /usr/lib/wine/wine ]]; then
+    say "the 32-bit Wine (wine32:i386) is not installed: scripts/setup.sh installs it"
+    fail "32-bit Wine missing"
+    summary
+    exit 1
+fi
+
+# --- build and pack -----------------------------------------------------------------------
+t0=$SECONDS
+"$ROOT/scripts/dist.sh" --win64-build "$WIN64_BUILD" --win32-build "$WIN32_BUILD" --out "$WIN64_BUILD/dist" >/dev/null
+if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
+    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+say "build and pack: $((SECONDS - t0)) s"
+
+VERSION="$(head -n 1 "$ROOT/VERSION" | tr -d '[:space:]')"
+NAME="OstrelPesolink-$VERSION"
+ZIP="$WIN64_BUILD/dist/$NAME.zip"
+SETUP="$WIN64_BUILD/dist/$NAME-setup.exe"
+STAGE="$WIN64_BUILD/dist/stage/$NAME"
+SIM_EXE="$NATIVE_BUILD/sim/pesolink-sim"
+
+# --- 0. the package -------------------------------------------------------------------------
+system_dlls='^(kernel32|user32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|gdi32|comctl32|version)\.dll$'
+for arch in x64 x86; do
+    objdump=x86_64-w64-mingw32-objdump
+    [[ $arch == x86 ]] && objdump=i686-w64-mingw32-objdump
+    for f in OstrelPesolink.dll Pesoconf.exe; do
+        foreign="$($objdump -p "$STAGE/$arch/$f" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls" || true)"
+        expect_eq "$arch/$f: DLLs imported beyond the system's" "$foreign" ""
+    done
+done
+expect_eq "x64 driver's machine" "$(x86_64-w64-mingw32-objdump -f "$STAGE/x64/OstrelPesolink.dll" | sed -n 's/.*file format //p')" "pei-x86-64"
+expect_eq "x86 driver's machine" "$(i686-w64-mingw32-objdump -f "$STAGE/x86/OstrelPesolink.dll" | sed -n 's/.*file format //p')" "pei-i386"
+# The version stamped into the binaries is the one in VERSION.
+for arch in x64 x86; do
+    for f in OstrelPesolink.dll Pesoconf.exe; do
+        if strings -el "$STAGE/$arch/$f" | grep -qxF "$VERSION"; then
+            pass
+        else
+            fail "$arch/$f carries no version text $VERSION"
+        fi
+    done
+done
+zip_list="$(unzip -Z1 "$ZIP" | LC_ALL=C sort | tr '\n' ' ')"
+for entry in x64/OstrelPesolink.dll x64/Pesoconf.exe x64/help.htm x64/bg.bmp \
+    x86/OstrelPesolink.dll x86/Pesoconf.exe x86/help.htm x86/bg.bmp examples/client.vbs VERSION; do
+    if [[ " $zip_list" == *" $NAME/$entry "* ]]; then pass; else fail "$NAME.zip lacks $entry"; fi
+done
+if [[ -d "$ROOT/docs" ]]; then
+    if [[ " $zip_list" == *" $NAME/docs/"* ]]; then pass; else fail "$NAME.zip lacks docs/"; fi
+fi
+expect_eq "version in the zip" "$(unzip -p "$ZIP" "$NAME/VERSION" | tr -d '[:space:]')" "$VERSION"
+
+# --- harness ----------------------------------------------------------------------------------
+source "$ROOT/scripts/wine-env.sh"
+RUN="$WIN64_BUILD/wine-install-run"
+SIM_PID=""
+cleanup() {
+    local rc=$?
+    if [[ -n "$SIM_PID" ]]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+    fi
+    wine_env_stop
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+rm -rf "$RUN"
+mkdir -p "$RUN"
+export LC_ALL=C.UTF-8
+
+# A fresh prefix every run: what an earlier run left in the registry or
+# the folders would be taken for the installer's doing.
+t0=$SECONDS
+HARNESS="$WIN64_BUILD/wine-install"
+rm -rf "$HARNESS/wineprefix"
+wine_env_start "$HARNESS" 9>&-
+say "Wine prefix: $((SECONDS - t0)) s"
+win() { wine_unix_to_win "$1"; }
+
+WIN_USER="$(id -un)"
+C_DRIVE="$WINEPREFIX/drive_c"
+USER_PROGRAMS="$C_DRIVE/users/$WIN_USER/AppData/Local/Programs/OstrelPesolink"
+USER_MENU="$C_DRIVE/users/$WIN_USER/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
+MACHINE_PROGRAMS="$C_DRIVE/Program Files/OstrelPesolink"
+MACHINE_PROGRAMS_X86="$C_DRIVE/Program Files (x86)/OstrelPesolink"
+MACHINE_MENU="$C_DRIVE/ProgramData/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
+
+# Short serial time-outs are not needed: the sessions run over TCP.
+# The simulated scale reads its commands from a FIFO held open read-write.
+mkfifo "$RUN/sim.ctl"
+"$SIM_EXE" --quiet --tcp 0 --ready-file "$RUN/sim.ready" 0<>"$RUN/sim.ctl" >"$RUN/sim.log" 2>&1 9>&- &
+SIM_PID=$!
+for ((i = 0; i < 100; i++)); do
+    [[ -f "$RUN/sim.ready" ]] && break
+    sleep 0.05
+done
+[[ -f "$RUN/sim.ready" ]] || { say "the simulated scale did not start"; cat "$RUN/sim.log"; fail "simulated scale"; summary; exit 1; }
+read -r SIM_PORT <"$RUN/sim.ready"
+say "simulated scale on 127.0.0.1:$SIM_PORT"
+
+sim() {  # COMMAND: sends it and waits for the scale's answer
+    local answers i
+    answers=$(grep -cE '^(ok|error)' "$RUN/sim.log" || true)
+    echo "$1" >"$RUN/sim.ctl"
+    for ((i = 0; i < 100; i++)); do
+        (($(grep -cE '^(ok|error)' "$RUN/sim.log" || true) > answers)) && break
+        sleep 0.02
+    done
+    [[ "$(grep -E '^(ok|error)' "$RUN/sim.log" | tail -n 1)" == ok ]] || { say "the simulated scale refused: $1"; return 1; }
+}
+
+run_wine() {  # LOG SECONDS PROGRAM ARGS...
+    local log=$1 limit=$2
+    shift 2
+    timeout -k 5 "$limit" wine "$@" </dev/null >"$log" 2>&1
+}
+
+# --- registry ---------------------------------------------------------------------------------
+reg_value() {  # VIEW KEY [VALUE_NAME]: the data, or <absent>
+    local view=$1 key=$2 out
+    if [[ $# -ge 3 ]]; then
+        out=$(wine reg query "$key" /v "$3" /reg:"$view" </dev/null 2>/dev/null) || { echo "<absent>"; return; }
+    else
+        out=$(wine reg query "$key" /ve /reg:"$view" </dev/null 2>/dev/null) || { echo "<absent>"; return; }
+    fi
+    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *[^ ].*  *REG_[A-Z_]*  *//p' | head -n 1
+}
+reg_exists() {  # VIEW KEY
+    wine reg query "$2" /reg:"$1" </dev/null >/dev/null 2>&1
+}
+
+# Nothing of the driver or the installer in either root, in either view.
+check_registry_clean() {  # WHEN
+    local when=$1 view root key
+    for view in 64 32; do
+        for root in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
+            for key in "CLSID\\$CLSID" "$PROGID" "TypeLib\\$LIBID" "Interface\\$IID"; do
+                if reg_exists "$view" "$root\\$key"; then fail "$when: $root\\$key is there (view $view)"; else pass; fi
+            done
+        done
+        for root in HKLM HKCU; do
+            if reg_exists "$view" "$root\\$UNINST"; then fail "$when: $root\\$UNINST is there (view $view)"; else pass; fi
+        done
+    done
+}
+
+check_folders_clean() {  # WHEN
+    local when=$1 dir
+    for dir in "$USER_PROGRAMS" "$USER_MENU" "$MACHINE_PROGRAMS" "$MACHINE_PROGRAMS_X86" "$MACHINE_MENU"; do
+        if [[ -e "$dir" ]]; then
+            fail "$when: ${dir#"$C_DRIVE"/} is there: $(find "$dir" | sed "s|^$dir/\{0,1\}||" | tr '\n' ' ')"
+        else
+            pass
+        fi
+    done
+}
+
+# The class as registered in one root and view, served by SERVER.
+check_class_keys() {  # WHAT VIEW ROOT SERVER
+    local what=$1 view=$2 root=$3 server=$4
+    expect_eq "$what class" "$(reg_value "$view" "$root\\CLSID\\$CLSID")" "Scales Object"
+    if [[ "$server" != "-" ]]; then
+        expect_eq "$what InprocServer32" "$(reg_value "$view" "$root\\CLSID\\$CLSID\\InprocServer32")" "$server"
+    fi
+    expect_eq "$what ThreadingModel" "$(reg_value "$view" "$root\\CLSID\\$CLSID\\InprocServer32" ThreadingModel)" "Apartment"
+    expect_eq "$what ProgID" "$(reg_value "$view" "$root\\CLSID\\$CLSID\\ProgID")" "$PROGID"
+    expect_eq "$what TypeLib" "$(reg_value "$view" "$root\\CLSID\\$CLSID\\TypeLib")" "$LIBID"
+    # ProgIDs are shared by both views: one key, in the 64-bit one.
+    expect_eq "$what ProgID key" "$(reg_value 64 "$root\\$PROGID\\Clsid")" "$CLSID"
+}
+
+check_uninstall_entry() {  # WHAT VIEW ROOT FOLDER
+    local what=$1 view=$2 key="$3\\$UNINST" folder=$4
+    expect_eq "$what DisplayVersion" "$(reg_value "$view" "$key" DisplayVersion)" "$VERSION"
+    expect_eq "$what InstallLocation" "$(reg_value "$view" "$key" InstallLocation)" "$folder"
+    expect_eq "$what UninstallString" "$(reg_value "$view" "$key" UninstallString)" "\"$folder\\Uninstall.exe\" $5"
+}
+
+# The installed files, the drivers byte for byte the shipped ones.
+check_installed_files() {  # WHAT FOLDER
+    local what=$1 dir=$2 f
+    for f in OstrelPesolink.dll Pesoconf.exe help.htm bg.bmp; do
+        if cmp -s "$STAGE/x64/$f" "$dir/$f"; then pass; else fail "$what: $f is not the shipped x64 one"; fi
+    done
+    if cmp -s "$STAGE/x86/OstrelPesolink.dll" "$dir/x86/OstrelPesolink.dll"; then pass; else
+        fail "$what: x86/OstrelPesolink.dll is not the shipped x86 one"
+    fi
+    if [[ -f "$dir/Uninstall.exe" ]]; then pass; else fail "$what: no Uninstall.exe"; fi
+}
+
+check_menu_entry() {  # WHAT FOLDER TARGET_WIN_PATH
+    local link="$2/Pesoconf.lnk"
+    if [[ -f "$link" ]]; then
+        pass
+        # The shortcut names the installed program.
+        local texts
+        texts="$(strings -a "$link"; strings -a -el "$link")"
+        if grep -qiF "$3" <<<"$texts"; then
+            pass
+        else
+            fail "$1: the Start-menu entry does not point at $3"
+        fi
+    else
+        fail "$1: no Start-menu entry $link"
+    fi
+}
+
+# A machine registration in Program Files: the server path is a short one
+# (the folder has a blank), without blanks, naming the installed file.
+check_short_server() {  # WHAT VIEW FILE
+    local path unix
+    path=$(reg_value "$2" "HKLM\\Software\\Classes\\CLSID\\$CLSID\\InprocServer32")
+    if [[ "$path" == *" "* ]]; then fail "$1: server path with a blank: $path"; else pass; fi
+    unix=$(wine winepath -u "$path" </dev/null 2>/dev/null | tr -d '\r')
+    expect_eq "$1: registered server" "$(realpath -m "$unix")" "$(realpath -m "$3")"
+}
+
+# --- sessions ---------------------------------------------------------------------------------
+# The example client through one cscript: every call answers 0 and the
+# weight is the one just put on the simulated scale.
+session() {  # WHAT CSCRIPT WEIGHT
+    local what=$1 cscript=$2 weight=$3 rc=0 log="$RUN/session-$1.log"
+    sim "weight $weight"
+    run_wine "$log" 60 "$cscript" //nologo "$(win "$STAGE/examples/client.vbs")" "127.0.0.1:$SIM_PORT" || rc=$?
+    expect_eq "$what session exit code" "$rc" 0
+    if tr -d '\r' <"$log" | grep -q "^    weight $weight, "; then pass; else
+        fail "$what session: no weight $weight in:"
+        sed 's/^/    /' "$log"
+    fi
+    local calls
+    calls=$(tr -d '\r' <"$log" | grep -cE ': result 0$' || true)
+    expect_eq "$what session: calls that answered 0" "$calls" 8
+}
+CSCRIPT64='C:\windows\system32\cscript.exe'
+CSCRIPT32='C:\windows\syswow64\cscript.exe'
+
+# --- install and uninstall ----------------------------------------------------------------------
+install() {  # WHAT ARGS...
+    local what=$1 rc=0 t=$SECONDS
+    shift
+    run_wine "$RUN/install-$what.log" 120 "$(win "$SETUP")" "$@" || rc=$?
+    expect_eq "$what: installer exit code" "$rc" 0
+    say "$what: installed in $((SECONDS - t)) s"
+}
+
+# Runs the uninstall entry's quiet command line as a system would, and
+# waits (bounded) for the uninstaller's copy of itself to finish.
+uninstall() {  # WHAT VIEW ROOT
+    local what=$1 view=$2 root=$3 command program args rc=0 t=$SECONDS i
+    command=$(reg_value "$view" "$root\\$UNINST" QuietUninstallString)
+    program=$(sed -n 's/^"\([^"]*\)".*/\1/p' <<<"$command")
+    args=$(sed -n 's/^"[^"]*" *//p' <<<"$command")
+    if [[ -z "$program" ]]; then
+        fail "$what: no quiet uninstall command ($command)"
+        return
+    fi
+    # shellcheck disable=SC2086
+    run_wine "$RUN/uninstall-$what.log" 120 "$program" $args || rc=$?
+    expect_eq "$what: uninstaller exit code" "$rc" 0
+    for ((i = 0; i < 300; i++)); do
+        if ! pgrep -f 'Au_\.exe' >/dev/null && ! reg_exists "$view" "$root\\$UNINST"; then break; fi
+        sleep 0.2
+    done
+    say "$what: uninstalled in $((SECONDS - t)) s"
+}
+
+check_registry_clean "before any installation"
+check_folders_clean "before any installation"
+
+# 1. Per user. Wine keeps one classes view for both bitnesses under the
+# user's key, so the last registration, the 64-bit one, is what a client
+# finds there: the 32-bit cscript cannot be served per user under Wine
+# (Windows keeps the views apart).
+t0=$SECONDS
+install user /S /CURRENTUSER
+USER_WIN="C:\\users\\$WIN_USER\\AppData\\Local\\Programs\\OstrelPesolink"
+check_installed_files "user" "$USER_PROGRAMS"
+check_menu_entry "user" "$USER_MENU" "$USER_WIN\\Pesoconf.exe"
+if [[ -e "$MACHINE_PROGRAMS" || -e "$MACHINE_MENU" ]]; then fail "user: files went to the machine's folders"; else pass; fi
+check_class_keys "user" 64 'HKCU\Software\Classes' "$USER_WIN\\OstrelPesolink.dll"
+for view in 64 32; do
+    expect_eq "user: machine's class key (view $view)" "$(reg_value $view "HKLM\\Software\\Classes\\CLSID\\$CLSID")" "<absent>"
+    expect_eq "user: machine's uninstall entry (view $view)" "$(reg_value $view "HKLM\\$UNINST" DisplayVersion)" "<absent>"
+done
+check_uninstall_entry "user" 64 HKCU "$USER_WIN" /CURRENTUSER
+# Clients find per-user classes through HKEY_CLASSES_ROOT; a Wine that
+# shows only the machine's classes there cannot serve them.
+if reg_exists 64 "HKCR\\CLSID\\$CLSID"; then
+    session "user-x64" "$CSCRIPT64" 2750
+else
+    say "user: session SKIPPED: this Wine's HKEY_CLASSES_ROOT shows only the machine's classes, not the user's"
+fi
+uninstall user 64 HKCU
+check_registry_clean "after the per-user uninstall"
+check_folders_clean "after the per-user uninstall"
+say "per user: $((SECONDS - t0)) s"
+
+# 2. Per machine, both bitnesses each in its own view.
+t0=$SECONDS
+install machine /S
+MACHINE_WIN='C:\Program Files\OstrelPesolink'
+check_installed_files "machine" "$MACHINE_PROGRAMS"
+check_menu_entry "machine" "$MACHINE_MENU" "$MACHINE_WIN\\Pesoconf.exe"
+if [[ -e "$USER_PROGRAMS" || -e "$USER_MENU" ]]; then fail "machine: files went to the user's folders"; else pass; fi
+check_short_server "machine x64" 64 "$MACHINE_PROGRAMS/OstrelPesolink.dll"
+check_short_server "machine x86" 32 "$MACHINE_PROGRAMS/x86/OstrelPesolink.dll"
+check_class_keys "machine x64" 64 'HKLM\Software\Classes' -
+check_class_keys "machine x86" 32 'HKLM\Software\Classes' -
+expect_eq "machine: type library, win64" \
+    "$(reg_value 64 "HKLM\\Software\\Classes\\TypeLib\\$LIBID\\1.4\\409\\win64")" "$MACHINE_WIN\\OstrelPesolink.dll"
+expect_eq "machine: type library, win32" \
+    "$(reg_value 32 "HKLM\\Software\\Classes\\TypeLib\\$LIBID\\1.4\\409\\win32")" "$MACHINE_WIN\\x86\\OstrelPesolink.dll"
+for view in 64 32; do
+    expect_eq "machine: user's class key (view $view)" "$(reg_value $view "HKCU\\Software\\Classes\\CLSID\\$CLSID")" "<absent>"
+done
+check_uninstall_entry "machine" 64 HKLM "$MACHINE_WIN" /ALLUSERS
+expect_eq "machine: uninstall entry in the 32-bit view" "$(reg_value 32 "HKLM\\$UNINST" DisplayVersion)" "<absent>"
+session "machine-x64" "$CSCRIPT64" 3125
+session "machine-x86" "$CSCRIPT32" 4250
+uninstall machine 64 HKLM
+check_registry_clean "after the per-machine uninstall"
+check_folders_clean "after the per-machine uninstall"
+say "per machine: $((SECONDS - t0)) s"
+
+# 3. A damaged 32-bit driver: regsvr32 cannot load it, so the uninstaller
+# deletes its keys itself.
+t0=$SECONDS
+install damaged /S
+printf 'not a library' >"$MACHINE_PROGRAMS/x86/OstrelPesolink.dll"
+uninstall damaged 64 HKLM
+check_registry_clean "after uninstalling with a damaged driver"
+check_folders_clean "after uninstalling with a damaged driver"
+say "damaged driver: $((SECONDS - t0)) s"
+
+summary
+((checks_failed == 0))
