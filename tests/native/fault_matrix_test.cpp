@@ -26,19 +26,21 @@
 #include <thread>
 #include <vector>
 
-#include "driver/Logging.h"
 #include "driver/Scales.h"
-#include "driver/Settings.h"
 #include "link/ComUnit.h"
 #include "link/Frame.h"
 #include "sim/SimScale.h"
 #include "sim/SimServer.h"
+#include "tests/native/fault_support.h"
 
 namespace pesolink {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
+using fault_test::Clock;
+using fault_test::MsSince;
+using fault_test::Narrow;
+using fault_test::U16;
 using sim::Fault;
 using sim::FaultKind;
 
@@ -151,18 +153,6 @@ long SplitGap(F kind) { return kind == F::SplitBelowHard ? 5 : 60; }
 
 // The result code an exchange's response maps to.
 int32_t Mapped(int32_t response) { return ResponseToResult(response); }
-
-std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-std::string Narrow(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
-
-long MsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
 
 void SleepMs(long ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -714,41 +704,9 @@ void RunCell(Bench& b, const Variant& v, const FaultRow& f, CellStats& stats) {
     }
 }
 
-class FaultMatrix : public ::testing::Test {
+class FaultMatrix : public fault_test::DriverModuleFixture {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/pesolink-matrix-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        const char* old = std::getenv("APPDATA");
-        hadAppData_ = old != nullptr;
-        if (old) oldAppData_ = old;
-        setenv("APPDATA", dir_.c_str(), 1);
-        std::filesystem::create_directories(dir_ + "/Ostrel/Pesolink");
-        // Logging on: every cell also runs the trace paths.
-        std::ofstream(dir_ + "/Ostrel/Pesolink/Driver.ini") << "[Settings]\nLogging=1\nLCID=409\n";
-        StartDriverModule();
-        savedSoft_ = ComSoftTimeout;
-        savedHard_ = ComHardTimeout;
-        ComSoftTimeout = SoftTimeout;
-        ComHardTimeout = HardTimeout;
-        comDir_ = dir_ + "/com";
-        std::filesystem::create_directories(comDir_);
-        setenv("PESOLINK_COM_DIR", comDir_.c_str(), 1);
-    }
-    void TearDown() override {
-        ComClose();
-        ComSoftTimeout = savedSoft_;
-        ComHardTimeout = savedHard_;
-        SetLogTarget(u"", false);
-        unsetenv("PESOLINK_COM_DIR");
-        if (hadAppData_) setenv("APPDATA", oldAppData_.c_str(), 1);
-        else unsetenv("APPDATA");
-        std::filesystem::remove_all(dir_);
-    }
-
-    std::string dir_, comDir_, oldAppData_;
-    bool hadAppData_ = false;
-    int32_t savedSoft_ = 2000, savedHard_ = 500;
+    FaultMatrix() : DriverModuleFixture(SoftTimeout, HardTimeout) {}
 };
 
 void Observe(Bench& b) {
@@ -806,7 +764,7 @@ TEST_P(FaultMatrixCells, EveryFault) {
     } else {
         Bench b;
         b.transport = Transport::Com;
-        b.server.OpenPty(comDir_ + "/com5");
+        b.server.OpenPty(ComLink(5));
         b.server.SetLineSetting(0, 0);  // answers at every line setting
         b.connection = u"COM5";
         for (const Job& j : jobs) RunCell(b, *j.v, *j.f, all);
