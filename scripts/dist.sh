@@ -2,13 +2,15 @@
 # Builds what ships and packs it: a zip and the Windows installer, both named
 # with the version in VERSION.
 #
-#   scripts/dist.sh [--out DIR] [--win64-build DIR] [--win32-build DIR] [--no-build]
+#   scripts/dist.sh [--out DIR] [--win64-build DIR] [--win32-build DIR]
+#                   [--no-build | --no-build-win64]
 #
 #   --out DIR          where the zip and the installer go (default build/ship-win64/dist)
 #   --win64-build DIR  x64 cross build tree (default build/ship-win64; made when missing)
 #   --win32-build DIR  x86 cross build tree (default build/ship-win32; made when missing)
-#   --no-build         take the binaries as they are (the build trees' own `dist`
-#                      target builds them first)
+#   --no-build         take the binaries of both trees as they are
+#   --no-build-win64   take the x64 tree's as they are, build the x86 tree (the
+#                      x64 tree's `dist` target, which has built its own part)
 #
 # Output:
 #   OstrelPesolink-VERSION.zip        x64/ and x86/ (driver, tool, help.htm, bg.bmp
@@ -21,7 +23,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WIN64_BUILD="$ROOT/build/ship-win64"
 WIN32_BUILD="$ROOT/build/ship-win32"
 OUT=""
-BUILD=1
+BUILD64=1
+BUILD32=1
 JOBS="${PESOLINK_JOBS:-2}"
 
 while (($#)); do
@@ -29,7 +32,8 @@ while (($#)); do
         --out) OUT=$2; shift 2 ;;
         --win64-build) WIN64_BUILD=$2; shift 2 ;;
         --win32-build) WIN32_BUILD=$2; shift 2 ;;
-        --no-build) BUILD=0; shift ;;
+        --no-build) BUILD64=0; BUILD32=0; shift ;;
+        --no-build-win64) BUILD64=0; shift ;;
         *) echo "dist: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -53,10 +57,8 @@ build_tree() {  # DIR TOOLCHAIN
     say "building $dir"
     cmake --build "$dir" -j "$JOBS" --target pesolink_com Pesoconf >/dev/null
 }
-if ((BUILD)); then
-    build_tree "$WIN64_BUILD" mingw-w64-x86_64.cmake
-    build_tree "$WIN32_BUILD" mingw-w64-i686.cmake
-fi
+if ((BUILD64)); then build_tree "$WIN64_BUILD" mingw-w64-x86_64.cmake; fi
+if ((BUILD32)); then build_tree "$WIN32_BUILD" mingw-w64-i686.cmake; fi
 
 # The binaries must carry the version of VERSION: a build tree configured
 # from another version would ship under the wrong name.

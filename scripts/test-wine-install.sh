@@ -79,6 +79,8 @@ if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
     cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+# The COM server's own tests, built for x86, run against the installed x86 driver.
+cmake --build "$WIN32_BUILD" -j "$JOBS" --target com_wine_tests >/dev/null
 say "build and pack: $((SECONDS - t0)) s"
 
 VERSION="$(head -n 1 "$ROOT/VERSION" | tr -d '[:space:]')"
@@ -388,6 +390,20 @@ check_uninstall_entry "machine" 64 HKLM "$MACHINE_WIN" /ALLUSERS
 expect_eq "machine: uninstall entry in the 32-bit view" "$(reg_value 32 "HKLM\\$UNINST" DisplayVersion)" "<absent>"
 session "machine-x64" "$CSCRIPT64" 3125
 session "machine-x86" "$CSCRIPT32" 4250
+# The server's tests (exports, type library, early and late binding through
+# every slot) as a 32-bit client of the installed 32-bit driver.
+sim "weight 2500"
+sim "tare -250"
+gtest_rc=0
+t=$SECONDS
+PESOLINK_COM_DLL="$MACHINE_WIN\\x86\\OstrelPesolink.dll" PESOLINK_SIM_TCP="127.0.0.1:$SIM_PORT" \
+    PESOLINK_SIM_WEIGHT=2500 PESOLINK_SIM_TARE=-250 WINEDEBUG=-all \
+    run_wine "$RUN/com-x86.log" 240 "$WIN32_BUILD/tests/wine/com_wine_tests.exe" || gtest_rc=$?
+expect_eq "x86 com_wine_tests exit code" "$gtest_rc" 0
+if ((gtest_rc != 0)); then
+    grep -E '^\[  FAILED  \]|Failure|error' "$RUN/com-x86.log" | head -n 40 | sed 's/^/    /'
+fi
+say "x86 com_wine_tests: $(grep -E '^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test' "$RUN/com-x86.log" | tr '\n' ' ')($((SECONDS - t)) s)"
 uninstall machine 64 HKLM
 check_registry_clean "after the per-machine uninstall"
 check_folders_clean "after the per-machine uninstall"
