@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Builds the COM server, the fault slice and the churn program, and runs
+# them under Wine against the simulated scale:
+#   1. fault_wine_tests.exe: a slice of the fault matrix through the
+#      registered server over TCP and a Wine COM port, and calls made again
+#      from a window message handler during a wait;
+#   2. churn_wine.exe: create/open/close/release cycles through COM over
+#      TCP, with threads, handles and memory measured.
+#
+#   scripts/test-wine-fault.sh [--churn CYCLES] [GTEST_ARGS...]
+#
+# The churn runs PESOLINK_CHURN_CYCLES cycles (default 2000, what CI runs);
+# give --churn 10000 for the full run by hand.
+#
+# Build trees (made when missing):
+#   PESOLINK_WIN_BUILD     Windows cross build, default build/win
+#   PESOLINK_NATIVE_BUILD  native build with the simulator, default build/native
+# Exit status 0 when every check passed.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+WIN_BUILD="${PESOLINK_WIN_BUILD:-$ROOT/build/win}"
+NATIVE_BUILD="${PESOLINK_NATIVE_BUILD:-$ROOT/build/native}"
+JOBS="${PESOLINK_JOBS:-2}"
+CYCLES="${PESOLINK_CHURN_CYCLES:-2000}"
+COM_NUMBER=7
+
+if [[ "${1:-}" == "--churn" ]]; then
+    CYCLES="${2:?cycles}"
+    shift 2
+fi
+
+say() { echo "test-wine-fault: $*"; }
+started=$SECONDS
+
+# One run per build tree at a time: a second one would take over the Wine
+# prefix and its server under the first one's feet.
+mkdir -p "$WIN_BUILD"
+exec 9>"$WIN_BUILD/.test-wine-fault.lock"
+if ! flock -n 9; then
+    say "waiting for another run on $WIN_BUILD"
+    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
+fi
+
+# --- build ---------------------------------------------------------------------
+if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
+    say "configuring $WIN_BUILD"
+    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+say "building the server, the fault slice and the churn program"
+cmake --build "$WIN_BUILD" -j "$JOBS" --target pesolink_com fault_wine_tests churn_wine >/dev/null
+if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
+    say "configuring $NATIVE_BUILD"
+    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+say "building the simulated scale"
+cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+
+DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
+TESTS_EXE="$WIN_BUILD/tests/wine/fault_wine_tests.exe"
+CHURN_EXE="$WIN_BUILD/tests/wine/churn_wine.exe"
+SIM_EXE="$NATIVE_BUILD/sim/pesolink-sim"
+
+# --- harness and simulator ---------------------------------------------------------
+source "$ROOT/scripts/wine-env.sh"
+
+RUN="$WIN_BUILD/wine-fault-run"
+SIM_PID=""
+cleanup() {
+    local rc=$?
+    if [[ -n "$SIM_PID" ]]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+    fi
+    wine_env_stop
+    exit "$rc"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+rm -rf "$RUN"
+mkdir -p "$RUN"
+export LC_ALL=C.UTF-8
+# (The lock stays with this script, not with the servers it leaves running.)
+wine_env_start "$WIN_BUILD" 9>&-
+WIN_DLL="$(wine_unix_to_win "$DLL")"
+
+settings="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Ostrel/Pesolink"
+mkdir -p "$settings"
+write_settings() {  # LOGGING
+    printf '[Settings]\r\nLCID=409\r\nLogging=%s\r\nComSoftTimeout=300\r\nComHardTimeout=50\r\n' "$1" \
+        >"$settings/Driver.ini"
+}
+
+# Commands go to the simulator through one FIFO and its answers come back
+# through another; both are held open read-write here, so neither side
+# blocks on open or sees an end of file while the other is between uses.
+mkfifo "$RUN/ctl.in" "$RUN/ctl.out"
+"$SIM_EXE" --tcp 0 --pty "$RUN/sim.pty" --line 0,0 --quiet --ready-file "$RUN/sim.ready" \
+    0<>"$RUN/ctl.in" 1<>"$RUN/ctl.out" 2>"$RUN/sim.err" 9>&- &
+SIM_PID=$!
+for ((i = 0; i < 100; i++)); do
+    [[ -f "$RUN/sim.ready" ]] && break
+    kill -0 "$SIM_PID" 2>/dev/null || break
+    sleep 0.05
+done
+if [[ ! -f "$RUN/sim.ready" ]]; then
+    say "the simulated scale did not start:"
+    cat "$RUN/sim.err" >&2
+    exit 1
+fi
+{ read -r SIM_PORT; read -r SIM_PTY; } <"$RUN/sim.ready"
+wine_map_com "$COM_NUMBER" "$SIM_PTY"
+say "simulated scale on 127.0.0.1:$SIM_PORT and COM$COM_NUMBER ($SIM_PTY)"
+
+export PESOLINK_SIM_TCP_PORT="$SIM_PORT"
+export PESOLINK_SIM_COM="COM$COM_NUMBER"
+export PESOLINK_SIM_CTL_IN="$(wine_unix_to_win "$RUN/ctl.in")"
+export PESOLINK_SIM_CTL_OUT="$(wine_unix_to_win "$RUN/ctl.out")"
+
+# Runs a Windows program with a time limit, output to a log.
+run_wine() {  # LOG SECONDS PROGRAM ARGS...
+    local log=$1 limit=$2
+    shift 2
+    timeout -k 10 "$limit" env LD_PRELOAD="$WINE_ENV_PRELOAD" wine "$@" </dev/null >"$log" 2>&1
+}
+
+reg_rc=0
+wine regsvr32 /s "$WIN_DLL" </dev/null >/dev/null 2>&1 || reg_rc=$?
+if ((reg_rc != 0)); then
+    say "regsvr32 failed (exit $reg_rc)"
+    exit 1
+fi
+
+# --- 1. the fault slice -----------------------------------------------------------
+write_settings 1
+t0=$SECONDS
+gtest_status=0
+run_wine "$RUN/gtest.log" 400 "$TESTS_EXE" "$@" || gtest_status=$?
+if ((gtest_status != 0)); then
+    cat "$RUN/gtest.log"
+else
+    grep -E '^\[==========\]|^\[  PASSED  \]|^\[       OK \]' "$RUN/gtest.log" || true
+fi
+gtest_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$RUN/gtest.log")
+gtest_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$RUN/gtest.log")
+if ((gtest_status != 0)) && [[ -z "$gtest_failed" ]]; then gtest_failed=1; fi
+say "fault_wine_tests: $((SECONDS - t0)) s (exit $gtest_status)"
+
+# --- 2. object churn -------------------------------------------------------------
+churn_passed=0
+churn_failed=0
+if [[ $# -eq 0 ]]; then
+    # The default settings: no trace.
+    write_settings 0
+    echo clear >"$RUN/ctl.in"
+    t0=$SECONDS
+    churn_status=0
+    run_wine "$RUN/churn.log" 1800 "$CHURN_EXE" "127.0.0.1:$SIM_PORT" "$CYCLES" || churn_status=$?
+    tr -d '\r' <"$RUN/churn.log" | sed 's/^/  /'
+    line=$(tr -d '\r' <"$RUN/churn.log" | grep -E '[0-9]+ passed, [0-9]+ failed$' | tail -n 1 || true)
+    churn_passed=$(sed -n 's/.* \([0-9]*\) passed, \([0-9]*\) failed$/\1/p' <<<"$line")
+    churn_failed=$(sed -n 's/.* \([0-9]*\) passed, \([0-9]*\) failed$/\2/p' <<<"$line")
+    churn_passed=${churn_passed:-0}
+    churn_failed=${churn_failed:-0}
+    if ((churn_status != 0 && churn_failed == 0)); then churn_failed=1; fi
+    say "churn_wine $CYCLES cycles: $((SECONDS - t0)) s (exit $churn_status)"
+fi
+
+wine regsvr32 /u /s "$WIN_DLL" </dev/null >/dev/null 2>&1 || true
+say "took $((SECONDS - started)) s"
+total_passed=$((${gtest_passed:-0} + churn_passed))
+total_failed=$((${gtest_failed:-0} + churn_failed))
+echo "wine-fault: $total_passed passed, $total_failed failed"
+((total_failed == 0 && gtest_status == 0))
