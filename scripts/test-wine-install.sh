@@ -10,7 +10,9 @@
 #      the 32-bit view, sessions from the 64-bit and the 32-bit cscript,
 #      then the silent uninstall;
 #   3. per machine again, with the 32-bit driver damaged before the
-#      uninstall: its keys must go all the same.
+#      uninstall: its keys must go all the same;
+#   4. on 32-bit Windows (a win32 prefix): the x86 driver and tool alone,
+#      per machine, a session, the uninstall.
 # Before each installation and after each uninstall the class, ProgID,
 # type library, interface and uninstall keys are looked up in both registry
 # views of both roots, and the folders are looked at.
@@ -151,12 +153,18 @@ say "Wine prefix: $((SECONDS - t0)) s"
 win() { wine_unix_to_win "$1"; }
 
 WIN_USER="$(id -un)"
-C_DRIVE="$WINEPREFIX/drive_c"
-USER_PROGRAMS="$C_DRIVE/users/$WIN_USER/AppData/Local/Programs/OstrelPesolink"
-USER_MENU="$C_DRIVE/users/$WIN_USER/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
-MACHINE_PROGRAMS="$C_DRIVE/Program Files/OstrelPesolink"
-MACHINE_PROGRAMS_X86="$C_DRIVE/Program Files (x86)/OstrelPesolink"
-MACHINE_MENU="$C_DRIVE/ProgramData/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
+# The folders the installer may write to, in the current prefix.
+prefix_paths() {
+    C_DRIVE="$WINEPREFIX/drive_c"
+    USER_PROGRAMS="$C_DRIVE/users/$WIN_USER/AppData/Local/Programs/OstrelPesolink"
+    USER_MENU="$C_DRIVE/users/$WIN_USER/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
+    MACHINE_PROGRAMS="$C_DRIVE/Program Files/OstrelPesolink"
+    MACHINE_PROGRAMS_X86="$C_DRIVE/Program Files (x86)/OstrelPesolink"
+    MACHINE_MENU="$C_DRIVE/ProgramData/Microsoft/Windows/Start Menu/Programs/OstrelPesolink"
+}
+prefix_paths
+# The registry views to look in: both on 64-bit Windows.
+VIEWS="64 32"
 
 # Short serial time-outs are not needed: the sessions run over TCP.
 # The simulated scale reads its commands from a FIFO held open read-write.
@@ -205,7 +213,7 @@ reg_exists() {  # VIEW KEY
 # Nothing of the driver or the installer in either root, in either view.
 check_registry_clean() {  # WHEN
     local when=$1 view root key
-    for view in 64 32; do
+    for view in $VIEWS; do
         for root in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
             for key in "CLSID\\$CLSID" "$PROGID" "TypeLib\\$LIBID" "Interface\\$IID"; do
                 if reg_exists "$view" "$root\\$key"; then fail "$when: $root\\$key is there (view $view)"; else pass; fi
@@ -250,13 +258,18 @@ check_uninstall_entry() {  # WHAT VIEW ROOT FOLDER
 }
 
 # The installed files, the drivers byte for byte the shipped ones.
-check_installed_files() {  # WHAT FOLDER
-    local what=$1 dir=$2 f
+check_installed_files() {  # WHAT FOLDER [x86]: the x86 layout is that of 32-bit Windows
+    local what=$1 dir=$2 main=x64 f
+    [[ ${3:-} == x86 ]] && main=x86
     for f in OstrelPesolink.dll Pesoconf.exe help.htm bg.bmp; do
-        if cmp -s "$STAGE/x64/$f" "$dir/$f"; then pass; else fail "$what: $f is not the shipped x64 one"; fi
+        if cmp -s "$STAGE/$main/$f" "$dir/$f"; then pass; else fail "$what: $f is not the shipped $main one"; fi
     done
-    if cmp -s "$STAGE/x86/OstrelPesolink.dll" "$dir/x86/OstrelPesolink.dll"; then pass; else
-        fail "$what: x86/OstrelPesolink.dll is not the shipped x86 one"
+    if [[ $main == x64 ]]; then
+        if cmp -s "$STAGE/x86/OstrelPesolink.dll" "$dir/x86/OstrelPesolink.dll"; then pass; else
+            fail "$what: x86/OstrelPesolink.dll is not the shipped x86 one"
+        fi
+    else
+        if [[ -e "$dir/x86" ]]; then fail "$what: an x86 folder on 32-bit Windows"; else pass; fi
     fi
     if [[ -f "$dir/Uninstall.exe" ]]; then pass; else fail "$what: no Uninstall.exe"; fi
 }
@@ -418,6 +431,40 @@ uninstall damaged 64 HKLM
 check_registry_clean "after uninstalling with a damaged driver"
 check_folders_clean "after uninstalling with a damaged driver"
 say "damaged driver: $((SECONDS - t0)) s"
+
+# 4. 32-bit Windows (a win32 prefix): the x86 driver and tool alone, in
+# Program Files, served to the system's only cscript.
+t0=$SECONDS
+wine_env_stop
+export WINEPREFIX="$HARNESS/wineprefix32" WINEARCH=win32
+# Debian's own "wine", not the harness's 64-bit loader, for a 32-bit prefix.
+PATH="$(tr ':' '\n' <<<"$PATH" | grep -vxF "$HARNESS/bin" | paste -sd:)"
+export PATH
+rm -rf "$WINEPREFIX"
+if ! wine wineboot -i </dev/null >"$RUN/wineboot32.log" 2>&1; then
+    fail "win32 prefix: wineboot failed"
+    sed 's/^/    /' "$RUN/wineboot32.log" | tail -n 20
+else
+    prefix_paths
+    VIEWS="32"
+    say "win32 prefix: $((SECONDS - t0)) s"
+    check_registry_clean "win32: before the installation"
+    check_folders_clean "win32: before the installation"
+    install win32 /S
+    check_installed_files "win32" "$MACHINE_PROGRAMS" x86
+    check_menu_entry "win32" "$MACHINE_MENU" "$MACHINE_WIN\\Pesoconf.exe"
+    check_short_server "win32" 32 "$MACHINE_PROGRAMS/OstrelPesolink.dll"
+    check_class_keys "win32" 32 'HKLM\Software\Classes' -
+    expect_eq "win32: type library, win32" \
+        "$(reg_value 32 "HKLM\\Software\\Classes\\TypeLib\\$LIBID\\1.4\\409\\win32")" "$MACHINE_WIN\\OstrelPesolink.dll"
+    check_uninstall_entry "win32" 32 HKLM "$MACHINE_WIN" /ALLUSERS
+    session "win32" 'C:\windows\system32\cscript.exe' 5375
+    uninstall win32 32 HKLM
+    check_registry_clean "win32: after the uninstall"
+    check_folders_clean "win32: after the uninstall"
+    say "32-bit Windows: $((SECONDS - t0)) s"
+fi
+wineserver -k >/dev/null 2>&1 || true
 
 summary
 ((checks_failed == 0))
