@@ -24,6 +24,8 @@ struct FarEnd {
     std::deque<fuzz::Bytes> incoming;  // pieces of the reply in flight
     bool hangUpPending = false;        // the reply in flight ends in a hang-up
     std::vector<fuzz::Bytes> written;
+    std::vector<fuzz::Exchange> exchanges;
+    std::chrono::steady_clock::time_point writtenAt;
 
     bool tcpConnected = false;
     bool tcpHungUp = false;  // the far end closed: the next write fails
@@ -40,13 +42,24 @@ struct FarEnd {
     // A request went out: the far end answers with the next scripted reply.
     void Answer(const uint8_t* data, std::size_t count) {
         written.emplace_back(data, data + count);
+        exchanges.push_back(fuzz::Exchange{written.back(), false, {}, 0});
+        writtenAt = std::chrono::steady_clock::now();
         incoming.clear();
         hangUpPending = false;
         if (script.empty()) return;
         const fuzz::ScriptedReply reply = script.front();
         script.pop_front();
+        exchanges.back().answered = true;
+        exchanges.back().reply = reply;
         for (fuzz::Bytes& piece : fuzz::Pieces(reply)) incoming.push_back(std::move(piece));
         hangUpPending = reply.hangUp;
+    }
+
+    void NoteRead() {
+        if (exchanges.empty()) return;
+        exchanges.back().readMicros = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                            std::chrono::steady_clock::now() - writtenAt)
+                                                            .count());
     }
 
     // Up to capacity bytes of the first piece; the rest of it stays queued.
@@ -56,6 +69,7 @@ struct FarEnd {
         std::memcpy(dest, piece.data(), n);
         if (n == piece.size()) incoming.pop_front();
         else piece.erase(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
+        NoteRead();
         return n;
     }
 };
@@ -106,6 +120,7 @@ void FakeLink::Reset() {
     f.incoming.clear();
     f.hangUpPending = false;
     f.written.clear();
+    f.exchanges.clear();
     f.tcpConnected = false;
     f.tcpHungUp = false;
     f.connectAttempts = 0;
@@ -144,6 +159,12 @@ std::vector<Bytes> FakeLink::Written() {
     FarEnd& f = Far();
     std::lock_guard<std::mutex> lock(f.mutex);
     return f.written;
+}
+
+std::vector<Exchange> FakeLink::Exchanges() {
+    FarEnd& f = Far();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    return f.exchanges;
 }
 
 bool FakeLink::TcpConnected() {

@@ -38,6 +38,17 @@ std::vector<ScriptedReply> ParseReplies(const uint8_t* data, std::size_t size);
 // Every piece of a reply as the transport will hand it back.
 std::vector<Bytes> Pieces(const ScriptedReply& reply);
 
+// One request as the far end saw it: the frame, the reply it took (none
+// when the script had run out) and how long after the request the last read
+// that handed back bytes ended: an upper bound of how long the receive took
+// over them, so that a caller can tell whether a deadline can have cut in.
+struct Exchange {
+    Bytes request;
+    bool answered = false;
+    ScriptedReply reply;
+    long readMicros = 0;
+};
+
 class FakeLink {
 public:
     // Forgets the script, the requests, the connection and the open port.
@@ -49,6 +60,7 @@ public:
 
     // Every frame written, in order, on either transport.
     static std::vector<Bytes> Written();
+    static std::vector<Exchange> Exchanges();
 
     // TCP side.
     static bool TcpConnected();

@@ -18,6 +18,7 @@
 #include "driver/Language.h"
 #include "driver/Scales.h"
 #include "link/ComUnit.h"
+#include "tests/fuzz/CommandModel.h"
 #include "tests/fuzz/FakeLink.h"
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -69,63 +70,34 @@ bool ResultAllowed(Kind kind, int32_t r) {
     return false;
 }
 
-// The result a receive code stands for, written out apart from link/.
-int32_t ResultOf(int code) {
-    switch (code) {
-        case 0: return 0;
-        case 1: case 4: return 1;
-        case 2: case 3: return 2;
-        case 8: case 9: case 10: case 11: case 16: case 17: case 21: case 23: case 24: case 25:
-            return code;
-        default: return 7;
-    }
+Fields Snapshot(const TScales& s) {
+    Fields f;
+    f.weight = s.get_Weight();
+    f.division = s.get_Division();
+    f.stable = s.get_Stable();
+    f.net = s.get_NetIndication();
+    f.zero = s.get_ZeroIndication();
+    f.tare = s.get_TareWeight();
+    f.serial = s.get_ScalesID();
+    f.name = s.get_Name();
+    f.ip = s.get_IpAddress();
+    f.mask = s.get_Mask();
+    f.gateway = s.get_Gateway();
+    f.portEthernet = s.get_PortEthernet();
+    f.ssid = s.get_SSID();
+    f.key = s.get_Key();
+    f.wifiIp = s.get_IpAddressWiFi();
+    f.wifiMask = s.get_MaskWiFi();
+    f.wifiGateway = s.get_GatewayWiFi();
+    f.ap = s.get_ApIpAddressWiFi();
+    f.portWiFi = s.get_PortWiFi();
+    return f;
 }
 
-int32_t I32(const Bytes& f, std::size_t at) {
-    const uint32_t v = f[at] | (f[at + 1] << 8) | (f[at + 2] << 16) | (static_cast<uint32_t>(f[at + 3]) << 24);
-    return static_cast<int32_t>(v);
-}
-
-struct Weights {
-    int32_t weight, division, stable, net, zero, tare;
-    std::u16string serial, name;
-    bool operator==(const Weights& o) const {
-        return weight == o.weight && division == o.division && stable == o.stable && net == o.net &&
-               zero == o.zero && tare == o.tare && serial == o.serial && name == o.name;
-    }
-};
-
-Weights Snapshot(const TScales& s) {
-    return {s.get_Weight(), s.get_Division(), s.get_Stable(), s.get_NetIndication(), s.get_ZeroIndication(),
-            s.get_TareWeight(), s.get_ScalesID(), s.get_Name()};
-}
-
-// The fields a single-exchange reading command leaves, by the rules.
-Weights Expected(const char* name, const Weights& before, int32_t result, const Bytes& f) {
-    Weights w = before;
-    if (result != 0) return w;
-    if (std::strcmp(name, "ReadWeight") == 0) {
-        w.weight = I32(f, 6);
-        w.division = f[10];
-        w.stable = f[11];
-        w.net = f[12];
-        w.zero = f[13];
-    } else if (std::strcmp(name, "GetTare") == 0) {
-        w.tare = I32(f, 6);
-    } else {
-        w.serial = DecimalText(static_cast<uint32_t>(I32(f, 6)));
-        std::size_t end = 10;
-        while (end < f.size() && f[end] != 0x0D) ++end;
-        w.name = DecodeAnsi(f.data() + 10, end - 10);
-    }
-    return w;
-}
-
-std::size_t MinimumOf(const char* name) {
-    if (std::strcmp(name, "ReadWeight") == 0) return 16;
-    if (std::strcmp(name, "GetTare") == 0) return 12;
-    return 14;
-}
+// A serial receive whose last bytes came this soon after the request cannot
+// have met its deadline (ticks are whole milliseconds): its outcome is the
+// one the acceptance rules give.
+constexpr long ExactWithinMicros = (SerialDeadline - 1) * 1000 + 500;
 
 // Whether the call may raise its range error: a payload that would not fit
 // the frame buffer, or a tare that has no byte form.
@@ -189,13 +161,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FakeLink::ClearScript();
     FakeLink::Queue(replies);
 
-    std::size_t taken = 0;  // replies the far end has handed out so far
     for (std::size_t i = 0; i < count; ++i) {
         const Command& c = Commands[data[1 + i] % CommandCount];
-        const Weights before = Snapshot(s);
+        const Fields before = Snapshot(s);
+        const std::size_t exchangesBefore = FakeLink::Exchanges().size();
         const bool mayRaise = MayRaise(c.name, s);
         const std::size_t writtenBefore = FakeLink::Written().size();
-        const auto t0 = std::chrono::steady_clock::now();
         int32_t result = -1;
         bool raised = false;
         try {
@@ -203,17 +174,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const std::range_error&) {
             raised = true;
         }
-        const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - t0)
-                                              .count());
         const std::vector<Bytes> written = FakeLink::Written();
-        const std::size_t takenNow = replies.size() - FakeLink::Unanswered();
-        const std::size_t consumed = takenNow - taken;
 
         if (raised) {
             FUZZ_CHECK(mayRaise, "%s raised a range error", c.name);
             FUZZ_CHECK(written.size() == writtenBefore, "%s sent before raising", c.name);
-            taken = takenNow;
             continue;
         }
         FUZZ_CHECK(!mayRaise, "%s sent a payload that cannot fit", c.name);
@@ -222,23 +187,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(WellFormedRequest(written[w]), "%s sent a malformed frame of %zu bytes", c.name,
                        written[w].size());
 
-        if (c.kind == Weighing) {
-            // One exchange: the result and the fields follow from its reply.
-            const bool exact = !serial || ms + 1 < SerialDeadline;
-            if (consumed == 0) {
-                if (written.size() == writtenBefore)
-                    FUZZ_CHECK(result == (serial ? 2 : 1), "%s without a link gave %d", c.name, result);
-                else
-                    FUZZ_CHECK(result == 2, "%s unanswered gave %d", c.name, result);
-                FUZZ_CHECK(Snapshot(s) == before, "%s changed fields without a reply", c.name);
-            } else if (exact) {
-                const ScriptedReply& r = replies[taken];
-                const Accepted a = serial ? AcceptSerial(r) : AcceptTcp(r);
-                int32_t want = ResultOf(a.code);
-                if (want == 0 && a.frame.size() < MinimumOf(c.name)) want = 2;
+        if (Modelled(c.name)) {
+            // The same command run by the model on the same replies: same
+            // requests, same result, same fields.
+            const std::vector<Exchange> all = FakeLink::Exchanges();
+            const std::vector<Exchange> done(all.begin() + static_cast<std::ptrdiff_t>(exchangesBefore), all.end());
+            std::size_t next = 0;
+            bool exact = true;
+            Fields model = before;
+            const int32_t want = RunModel(c.name, model, serial ? 2 : 1, [&](const Bytes& payload) {
+                ExchangeOutcome o;
+                if (next >= done.size()) return o;  // the send found the link gone
+                const Exchange& e = done[next++];
+                FUZZ_CHECK(Bytes(e.request.begin() + 5, e.request.end() - 2) == payload,
+                           "%s request %zu differs from the rules", c.name, next);
+                o.sent = true;
+                if (!e.answered) {
+                    o.accepted.code = 3;  // silence
+                } else {
+                    o.accepted = serial ? AcceptSerial(e.reply) : AcceptTcp(e.reply);
+                    if (serial && e.readMicros >= ExactWithinMicros) exact = false;
+                }
+                return o;
+            });
+            FUZZ_CHECK(next == done.size(), "%s made %zu exchanges, the rules %zu", c.name, done.size(), next);
+            if (exact) {
                 FUZZ_CHECK(result == want, "%s gave %d, the rules give %d", c.name, result, want);
-                FUZZ_CHECK(Snapshot(s) == Expected(c.name, before, result, a.frame),
-                           "%s stored fields other than the reply's", c.name);
+                FUZZ_CHECK(Snapshot(s) == model, "%s left fields other than the rules give", c.name);
             }
         }
         if (c.kind == Network && result != 0) {
@@ -269,7 +244,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (c.kind == Connect && serial && std::strcmp(c.name, "OpenConnection") == 0 && result == 0)
             FUZZ_CHECK(FakeLink::PortOpen() && FakeLink::LastBaud() == static_cast<uint32_t>(s.get_BaudRate()),
                        "serial OpenConnection 0 at %d baud", s.get_BaudRate());
-        taken = takenNow;
     }
 
     // Still usable: after a fresh open where the link was lost (always on a

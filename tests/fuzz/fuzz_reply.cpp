@@ -42,7 +42,7 @@ void OpenLink(TRequestCycle& cycle, bool serial) {
 
 // Sends the weight request and receives its reply; returns the receive's
 // response code and how long the receive took.
-int Exchange(TRequestCycle& cycle, long& receiveMs) {
+int ExchangeOnce(TRequestCycle& cycle, long& receiveMs) {
     TScalesThread& t = cycle.Thread();
     t.Command.Buf[5] = CMD_GET_WEIGHT;
     t.Command.Length = 1;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const ScriptedReply& reply : replies) {
         FakeLink::Queue(reply);
         long ms = 0;
-        const int code = Exchange(cycle, ms);
+        const int code = ExchangeOnce(cycle, ms);
         if (code == -2) {
             // The far end hung up in an earlier reply: the send fails with
             // a link failure and nothing goes out.
@@ -106,12 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     t.ReadTimeout = serial ? 1000 : 2000;
     FakeLink::Queue(ScriptedReply{WeightReply, 0, false});
     long ms = 0;
-    int code = Exchange(cycle, ms);
+    int code = ExchangeOnce(cycle, ms);
     if (code == -2) {
         FakeLink::ClearScript();
         OpenLink(cycle, serial);
         FakeLink::Queue(ScriptedReply{WeightReply, 0, false});
-        code = Exchange(cycle, ms);
+        code = ExchangeOnce(cycle, ms);
     }
     FUZZ_CHECK(code == 0, "ordinary reply after the fuzzed ones gave %d", code);
     FUZZ_CHECK(t.Command.Length == static_cast<int32_t>(WeightReply.size()), "ordinary reply length");

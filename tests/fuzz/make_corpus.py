@@ -133,6 +133,13 @@ def commands_seeds():
             serial, ["GetName", "SetName"], [reply(long_name), reply(ACK)]))
         write("commands", f"{t}-GetWiFi-SetWifi-long", commands_input(
             serial, ["GetWiFi", "SetWifi"], [reply(NAME), reply(long_ssid), reply(WIFI_IP), reply(ACK)]))
+        # Whole frames (1494 payload bytes) whose texts run to the frame's end.
+        full_name = frame(h("20 01 00 00 00") + b"N" * 1489)
+        full_ssid = frame(h("3A 88 13") + b"S" * 700 + h("0D 0A") + b"K" * 789)
+        write("commands", f"{t}-GetName-full-frame", commands_input(serial, ["GetName", "SetName"],
+                                                                     [reply(full_name), reply(ACK)]))
+        write("commands", f"{t}-GetWiFi-full-frame", commands_input(
+            serial, ["GetWiFi"], [reply(NAME), reply(full_ssid), reply(WIFI_IP)]))
         write("commands", f"{t}-GetTare-negative-SetTare", commands_input(
             serial, ["GetTare", "SetTare"], [reply(frame(h("A1 FF FF FF FF")))]))
         write("commands", f"{t}-weight-split-hang-up", commands_input(
