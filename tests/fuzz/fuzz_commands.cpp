@@ -27,7 +27,11 @@ using namespace pesolink::fuzz;
 
 namespace {
 
-constexpr int SerialDeadline = 2;  // ms
+// ms. Short, so that a silent serial line costs little; a serial input
+// whose outcome differs from the rules runs again with the long one, where
+// only a real fault can still make it differ.
+constexpr int SerialDeadline = 2;
+constexpr int LongSerialDeadline = 50;
 
 const Bytes NameReply = Frame({0x20, 0x39, 0x30, 0x00, 0x00, 'S', 'c', 'a', 'l', 'e', 0x0D, 0x0A});
 const Bytes WeightReply = Frame({0x23, 0xE8, 0x03, 0x00, 0x00, 0x02, 0x01, 0x00, 0x01});
@@ -97,7 +101,7 @@ Fields Snapshot(const TScales& s) {
 // A serial receive whose last bytes came this soon after the request cannot
 // have met its deadline (ticks are whole milliseconds): its outcome is the
 // one the acceptance rules give.
-constexpr long ExactWithinMicros = (SerialDeadline - 1) * 1000 + 500;
+long ExactWithinMicros(int deadline) { return (deadline - 1) * 1000L + 500; }
 
 // Whether the call may raise its range error: a payload that would not fit
 // the frame buffer, or a tare that has no byte form.
@@ -134,19 +138,16 @@ struct Startup {
     }
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Startup startup;
-    if (size < 2) return 0;
+// One run of the input with this serial deadline. A difference from the
+// rules aborts when `strict`, else makes the run give false.
+bool RunInput(const uint8_t* data, size_t size, int deadline, bool strict) {
     const bool serial = (data[0] & 1) != 0;
     const std::size_t count = 1 + ((data[0] >> 1) & 3);
-    if (size < 1 + count) return 0;
     const std::vector<ScriptedReply> replies = ParseReplies(data + 1 + count, size - 1 - count);
-    if (replies.size() > 12) return 0;
 
     FakeLink::Reset();
-    ComSoftTimeout = SerialDeadline;
+    FakeLink::SetSerialSilenceMs(deadline + 1);
+    ComSoftTimeout = deadline;
     TScales s;
     PutSettings(s);
     s.put_Connection(serial ? u"COM1" : u"127.0.0.1:5001");
@@ -206,11 +207,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     o.accepted.code = 3;  // silence
                 } else {
                     o.accepted = serial ? AcceptSerial(e.reply) : AcceptTcp(e.reply);
-                    if (serial && e.readMicros >= ExactWithinMicros) exact = false;
+                    if (serial && e.readMicros >= ExactWithinMicros(deadline)) exact = false;
                 }
                 return o;
             });
             FUZZ_CHECK(next == done.size(), "%s made %zu exchanges, the rules %zu", c.name, done.size(), next);
+            if (exact && !strict && (result != want || !(Snapshot(s) == model))) return false;
             if (exact) {
                 FUZZ_CHECK(result == want, "%s gave %d, the rules give %d", c.name, result, want);
                 FUZZ_CHECK(Snapshot(s) == model, "%s left fields other than the rules give", c.name);
@@ -274,5 +276,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r = s.ReadWeight();
     }
     FUZZ_CHECK(r == 0 && s.get_Weight() == 1000 && s.get_Stable() == 1, "ordinary ReadWeight gave %d", r);
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Startup startup;
+    if (size < 2) return 0;
+    const bool serial = (data[0] & 1) != 0;
+    const std::size_t count = 1 + ((data[0] >> 1) & 3);
+    if (size < 1 + count) return 0;
+    if (ParseReplies(data + 1 + count, size - 1 - count).size() > 12) return 0;
+    if (!RunInput(data, size, SerialDeadline, !serial)) RunInput(data, size, LongSerialDeadline, true);
     return 0;
 }
