@@ -148,8 +148,9 @@ FunctionEnd
 ; a 32-bit program, $SYSDIR is SysWOW64 for it on 64-bit Windows, Sysnative
 ; the 64-bit system folder.
 
-; Registers (or with un. unregisters) the DLL at $1 with the regsvr32 at $2;
-; leaves regsvr32's exit code in $0.
+; Registers the DLL at $1 with the regsvr32 at $2, or unregisters it when
+; Unregistering is 1; leaves regsvr32's exit code in $0.
+Var Unregistering
 !macro RegServerCall un
 Function ${un}RegServerCall
   ${If} $Mode == "user"
@@ -157,9 +158,9 @@ Function ${un}RegServerCall
   ${Else}
     StrCpy $3 '/s'
   ${EndIf}
-  !if "${un}" == "un."
+  ${If} $Unregistering == 1
     StrCpy $3 '/u $3'
-  !endif
+  ${EndIf}
   DetailPrint '"$2" $3 "$1"'
   ClearErrors
   ExecWait '"$2" $3 "$1"' $0
@@ -173,6 +174,7 @@ FunctionEnd
 !insertmacro RegServerCall "un."
 
 Function RegisterAll
+  StrCpy $Unregistering 0
   ; The 32-bit driver first: where a system keeps one classes view for both
   ; bitnesses, the native driver's registration is the one that stays.
   ${If} ${RunningX64}
@@ -220,6 +222,7 @@ FunctionEnd
 ; keys deleted directly. $5 ends as 0 when every regsvr32 succeeded.
 !macro UnregisterAll un
 Function ${un}UnregisterAll
+  StrCpy $Unregistering 1
   StrCpy $5 0
   ${If} ${RunningX64}
     ${If} ${FileExists} "$INSTDIR\OstrelPesolink.dll"
@@ -312,6 +315,8 @@ Section "Install"
     ; Nothing half-installed stays behind.
     DetailPrint "registration failed (exit code $0): removing the installation"
     Call UnregisterAll
+    ; The folder cannot go while it is the working folder.
+    SetOutPath "$TEMP"
     !insertmacro RemoveFiles
     MessageBox MB_ICONSTOP "The driver could not be registered (regsvr32 exit code $0)." /SD IDOK
     SetErrorLevel 3
@@ -342,6 +347,7 @@ SectionEnd
 
 Section "Uninstall"
   Call un.UnregisterAll
+  SetOutPath "$TEMP"
   !insertmacro RemoveFiles
   DeleteRegKey SHCTX "${UNINST_KEY}"
   ${If} $5 != 0

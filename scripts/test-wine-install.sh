@@ -11,7 +11,9 @@
 #      then the silent uninstall;
 #   3. per machine again, with the 32-bit driver damaged before the
 #      uninstall: its keys must go all the same;
-#   4. on 32-bit Windows (a win32 prefix): the x86 driver and tool alone,
+#   4. a driver that cannot start, so cannot be registered: the installer
+#      fails and leaves nothing behind;
+#   5. on 32-bit Windows (a win32 prefix): the x86 driver and tool alone,
 #      per machine, a session, the uninstall.
 # Before each installation and after each uninstall the class, ProgID,
 # type library, interface and uninstall keys are looked up in both registry
@@ -321,11 +323,11 @@ CSCRIPT64='C:\windows\system32\cscript.exe'
 CSCRIPT32='C:\windows\syswow64\cscript.exe'
 
 # --- install and uninstall ----------------------------------------------------------------------
-install() {  # WHAT ARGS...
-    local what=$1 rc=0 t=$SECONDS
-    shift
+install() {  # WHAT EXPECTED_EXIT_CODE ARGS...
+    local what=$1 expected=$2 rc=0 t=$SECONDS
+    shift 2
     run_wine "$RUN/install-$what.log" 120 "$(win "$SETUP")" "$@" || rc=$?
-    expect_eq "$what: installer exit code" "$rc" 0
+    expect_eq "$what: installer exit code" "$rc" "$expected"
     say "$what: installed in $((SECONDS - t)) s"
 }
 
@@ -358,7 +360,7 @@ check_folders_clean "before any installation"
 # finds there: the 32-bit cscript cannot be served per user under Wine
 # (Windows keeps the views apart).
 t0=$SECONDS
-install user /S /CURRENTUSER
+install user 0 /S /CURRENTUSER
 USER_WIN="C:\\users\\$WIN_USER\\AppData\\Local\\Programs\\OstrelPesolink"
 check_installed_files "user" "$USER_PROGRAMS"
 check_menu_entry "user" "$USER_MENU" "$USER_WIN\\Pesoconf.exe"
@@ -383,7 +385,7 @@ say "per user: $((SECONDS - t0)) s"
 
 # 2. Per machine, both bitnesses each in its own view.
 t0=$SECONDS
-install machine /S
+install machine 0 /S
 MACHINE_WIN='C:\Program Files\OstrelPesolink'
 check_installed_files "machine" "$MACHINE_PROGRAMS"
 check_menu_entry "machine" "$MACHINE_MENU" "$MACHINE_WIN\\Pesoconf.exe"
@@ -425,14 +427,27 @@ say "per machine: $((SECONDS - t0)) s"
 # 3. A damaged 32-bit driver: regsvr32 cannot load it, so the uninstaller
 # deletes its keys itself.
 t0=$SECONDS
-install damaged /S
+install damaged 0 /S
 printf 'not a library' >"$MACHINE_PROGRAMS/x86/OstrelPesolink.dll"
 uninstall damaged 64 HKLM
 check_registry_clean "after uninstalling with a damaged driver"
 check_folders_clean "after uninstalling with a damaged driver"
 say "damaged driver: $((SECONDS - t0)) s"
 
-# 4. 32-bit Windows (a win32 prefix): the x86 driver and tool alone, in
+# 4. A driver that cannot start (its settings folder cannot be made: a file
+# stands in its place) cannot be registered: the installer fails with 3
+# and leaves nothing behind.
+t0=$SECONDS
+blocker="$C_DRIVE/users/$WIN_USER/AppData/Roaming/Ostrel"
+rm -rf "$blocker"
+printf 'in the way' >"$blocker"
+install blocked 3 /S
+check_registry_clean "after a failed registration"
+check_folders_clean "after a failed registration"
+rm -f "$blocker"
+say "failed registration: $((SECONDS - t0)) s"
+
+# 5. 32-bit Windows (a win32 prefix): the x86 driver and tool alone, in
 # Program Files, served to the system's only cscript.
 t0=$SECONDS
 wine_env_stop
@@ -450,7 +465,7 @@ else
     say "win32 prefix: $((SECONDS - t0)) s"
     check_registry_clean "win32: before the installation"
     check_folders_clean "win32: before the installation"
-    install win32 /S
+    install win32 0 /S
     check_installed_files "win32" "$MACHINE_PROGRAMS" x86
     check_menu_entry "win32" "$MACHINE_MENU" "$MACHINE_WIN\\Pesoconf.exe"
     check_short_server "win32" 32 "$MACHINE_PROGRAMS/OstrelPesolink.dll"
