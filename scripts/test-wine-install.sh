@@ -168,7 +168,6 @@ prefix_paths
 # The registry views to look in: both on 64-bit Windows.
 VIEWS="64 32"
 
-# Short serial time-outs are not needed: the sessions run over TCP.
 # The simulated scale reads its commands from a FIFO held open read-write.
 mkfifo "$RUN/sim.ctl"
 "$SIM_EXE" --quiet --tcp 0 --ready-file "$RUN/sim.ready" 0<>"$RUN/sim.ctl" >"$RUN/sim.log" 2>&1 9>&- &
