@@ -13,6 +13,8 @@ jobs=${PESOLINK_JOBS:-2}
 export PESOLINK_WIN_BUILD="$root/build/win" PESOLINK_NATIVE_BUILD="$root/build/native"
 export PESOLINK_COM_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOLINK_COM_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
 export PESOCONF_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOCONF_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
+export PESOLINK_SHIP_WIN64_BUILD="$PESOLINK_WIN_BUILD" PESOLINK_SHIP_WIN32_BUILD="$root/build/win32"
+export PESOLINK_SHIP_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
 failed=()
 step() {
   local name=$1; shift
@@ -39,7 +41,7 @@ step "native-tsan" native_suite native-tsan -R '(Worker|Scales|Reentr|Stress)'
 # Each fuzz target for a bounded time (scripts/fuzz.sh 600 runs them longer by hand).
 step "fuzz" "$root/scripts/fuzz.sh" "${PESOLINK_FUZZ_SECONDS:-30}"
 
-for script in test-wine.sh test-wine-com.sh test-wine-tool.sh test-wine-driver.sh test-wine-fault.sh; do
+for script in test-wine.sh test-wine-com.sh test-wine-tool.sh test-wine-driver.sh test-wine-fault.sh test-wine-install.sh; do
   if [ -x "$root/scripts/$script" ]; then
     step "$script" "$root/scripts/$script"
   fi
