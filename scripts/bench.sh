@@ -9,12 +9,11 @@ NATIVE_BUILD="${PESOLINK_NATIVE_BUILD:-$ROOT/build/native}"
 JOBS="${PESOLINK_JOBS:-2}"
 COUNT="${1:-2000}"
 
+say() { echo "bench: $*"; }
 "$ROOT/scripts/setup.sh" >/dev/null
-[[ -f "$NATIVE_BUILD/build.ninja" ]] || cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$NATIVE_BUILD" -j "$JOBS" --target link_bench pesolink-sim >/dev/null
-[[ -f "$WIN_BUILD/build.ninja" ]] || cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$WIN_BUILD" -j "$JOBS" --target link_bench >/dev/null
+source "$ROOT/scripts/suite-env.sh"
+suite_build_native "$NATIVE_BUILD" link_bench pesolink-sim
+suite_build_win "$WIN_BUILD" link_bench
 
 echo "== native"
 "$NATIVE_BUILD/tests/bench/link_bench" --count "$COUNT"
@@ -23,15 +22,12 @@ source "$ROOT/scripts/wine-env.sh"
 RUN="$WIN_BUILD/bench-run"
 SIM_PID=""
 cleanup() {
-    [[ -z "$SIM_PID" ]] || { kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; } || true
+    sim_stop
     wine_env_stop
 }
 trap cleanup EXIT
 rm -rf "$RUN" && mkdir -p "$RUN"
 wine_env_start "$WIN_BUILD"
-"$NATIVE_BUILD/sim/pesolink-sim" --tcp 0 --pty - --quiet --ready-file "$RUN/sim.ready" </dev/null >"$RUN/sim.log" 2>&1 &
-SIM_PID=$!
-for ((i = 0; i < 100; i++)); do [[ -f "$RUN/sim.ready" ]] && break; sleep 0.05; done
-read -r SIM_PORT <"$RUN/sim.ready"
+sim_start "$RUN" "$NATIVE_BUILD/sim/pesolink-sim" --tcp 0 --pty -
 echo "== wine"
 wine "$WIN_BUILD/tests/bench/link_bench.exe" --port "$SIM_PORT" --count "$COUNT" </dev/null

@@ -16,13 +16,10 @@ say() { echo "demo: $*"; }
 
 "$ROOT/scripts/setup.sh"
 
+source "$ROOT/scripts/suite-env.sh"
 say "building the driver (Windows x64) and the simulated scale (native)"
-[[ -f "$WIN_BUILD/build.ninja" ]] || cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$WIN_BUILD" -j "$JOBS" --target pesolink_com link_client >/dev/null
-[[ -f "$NATIVE_BUILD/build.ninja" ]] || cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+suite_build_win "$WIN_BUILD" pesolink_com link_client
+suite_build_native "$NATIVE_BUILD" pesolink-sim
 
 DLL="$(find "$WIN_BUILD/driver" -name OstrelPesolink.dll | head -n 1)"
 [[ -n "$DLL" ]] || { say "OstrelPesolink.dll was not built"; exit 1; }
@@ -32,7 +29,7 @@ RUN="$WIN_BUILD/demo-run"
 SIM_PID=""
 cleanup() {
     local rc=$?
-    if [[ -n "$SIM_PID" ]]; then kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; fi
+    sim_stop
     wine_env_stop
     exit "$rc"
 }
@@ -41,12 +38,7 @@ trap 'exit 130' INT TERM
 rm -rf "$RUN" && mkdir -p "$RUN"
 wine_env_start "$WIN_BUILD"
 
-"$NATIVE_BUILD/sim/pesolink-sim" --tcp 0 --pty "$RUN/sim.pty" --line 19200,4 --quiet \
-    --ready-file "$RUN/sim.ready" </dev/null >"$RUN/sim.log" 2>&1 &
-SIM_PID=$!
-for ((i = 0; i < 100; i++)); do [[ -f "$RUN/sim.ready" ]] && break; sleep 0.05; done
-[[ -f "$RUN/sim.ready" ]] || { say "the simulated scale did not start"; cat "$RUN/sim.log"; exit 1; }
-{ read -r SIM_PORT; read -r SIM_PTY; } <"$RUN/sim.ready"
+sim_start "$RUN" "$NATIVE_BUILD/sim/pesolink-sim" --tcp 0 --pty "$RUN/sim.pty" --line 19200,4
 wine_map_com "$COM_NUMBER" "$SIM_PTY"
 say "simulated scale on 127.0.0.1:$SIM_PORT and COM$COM_NUMBER ($SIM_PTY)"
 

@@ -39,19 +39,11 @@ if ! flock -n 9; then
 fi
 
 # --- build ---------------------------------------------------------------------
-if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
-    say "configuring $WIN_BUILD"
-    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
+source "$ROOT/scripts/suite-env.sh"
 say "building the server, its tests and the early-bound client"
-cmake --build "$WIN_BUILD" -j "$JOBS" --target pesolink_com com_wine_tests early_bound_client >/dev/null
-if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
-    say "configuring $NATIVE_BUILD"
-    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+suite_build_win "$WIN_BUILD" pesolink_com com_wine_tests early_bound_client
 say "building the simulated scale"
-cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+suite_build_native "$NATIVE_BUILD" pesolink-sim
 
 DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
 TESTS_EXE="$WIN_BUILD/tests/wine/com_wine_tests.exe"
@@ -71,8 +63,7 @@ expect_eq() {  # WHAT ACTUAL EXPECTED
 }
 
 # The shipped DLL carries its runtime: only system DLLs are imported.
-foreign="$(x86_64-w64-mingw32-objdump -p "$DLL" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|user32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|gdi32)\.dll$' || true)"
+foreign="$(suite_foreign_dlls x86_64-w64-mingw32-objdump "$DLL")"
 expect_eq "DLLs imported by OstrelPesolink.dll beyond the system's" "$foreign" ""
 
 # --- harness -----------------------------------------------------------------------

@@ -16,18 +16,13 @@ JOBS="${PESOLINK_JOBS:-2}"
 
 say() { echo "test-wine-driver: $*"; }
 
-if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
-    say "configuring $WIN_BUILD"
-    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
+source "$ROOT/scripts/suite-env.sh"
 say "building driver_wine_tests"
-cmake --build "$WIN_BUILD" -j "$JOBS" --target driver_wine_tests >/dev/null
+suite_build_win "$WIN_BUILD" driver_wine_tests
 TESTS_EXE="$WIN_BUILD/tests/wine/driver_wine_tests.exe"
 
 # No MinGW runtime DLL may ride along: only system DLLs are imported.
-foreign="$(x86_64-w64-mingw32-objdump -p "$TESTS_EXE" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|user32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shell32|gdi32)\.dll$' || true)"
+foreign="$(suite_foreign_dlls x86_64-w64-mingw32-objdump "$TESTS_EXE")"
 if [[ -n "$foreign" ]]; then
     say "$(basename "$TESTS_EXE") imports non-system DLLs: $foreign"
     exit 1
@@ -48,16 +43,8 @@ wine_env_start "$WIN_BUILD"
 
 status=0
 start=$SECONDS
-# Bounded, so that a hung test cannot stall the whole run.
-timeout -k 10 240 env LD_PRELOAD="$WINE_ENV_PRELOAD" wine "$TESTS_EXE" "$@" </dev/null >"$RUN/gtest.log" 2>&1 ||
-    status=$?
-if ((status != 0)); then
-    cat "$RUN/gtest.log"
-else
-    grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$RUN/gtest.log" || true
-fi
-passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$RUN/gtest.log")
-failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$RUN/gtest.log")
+suite_gtest 240 "$RUN/gtest.log" "$TESTS_EXE" "$@" || status=$?
+passed=$GTEST_PASSED failed=$GTEST_FAILED
 say "driver_wine_tests took $((SECONDS - start)) s (exit $status)"
 echo "wine driver: ${passed:-0} passed, ${failed:-${status:+0}} failed"
 exit "$status"

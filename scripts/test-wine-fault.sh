@@ -44,19 +44,11 @@ if ! flock -n 9; then
 fi
 
 # --- build ---------------------------------------------------------------------
-if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
-    say "configuring $WIN_BUILD"
-    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
+source "$ROOT/scripts/suite-env.sh"
 say "building the server, the fault slice and the churn program"
-cmake --build "$WIN_BUILD" -j "$JOBS" --target pesolink_com fault_wine_tests churn_wine >/dev/null
-if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
-    say "configuring $NATIVE_BUILD"
-    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+suite_build_win "$WIN_BUILD" pesolink_com fault_wine_tests churn_wine
 say "building the simulated scale"
-cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+suite_build_native "$NATIVE_BUILD" pesolink-sim
 
 DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
 TESTS_EXE="$WIN_BUILD/tests/wine/fault_wine_tests.exe"
@@ -70,10 +62,7 @@ RUN="$WIN_BUILD/wine-fault-run"
 SIM_PID=""
 cleanup() {
     local rc=$?
-    if [[ -n "$SIM_PID" ]]; then
-        kill "$SIM_PID" 2>/dev/null || true
-        wait "$SIM_PID" 2>/dev/null || true
-    fi
+    sim_stop
     wine_env_stop
     exit "$rc"
 }
@@ -94,24 +83,7 @@ write_settings() {  # LOGGING
         >"$settings/Driver.ini"
 }
 
-# Commands go to the simulator through one FIFO and its answers come back
-# through another; both are held open read-write here, so neither side
-# blocks on open or sees an end of file while the other is between uses.
-mkfifo "$RUN/ctl.in" "$RUN/ctl.out"
-"$SIM_EXE" --tcp 0 --pty "$RUN/sim.pty" --line 0,0 --quiet --ready-file "$RUN/sim.ready" \
-    0<>"$RUN/ctl.in" 1<>"$RUN/ctl.out" 2>"$RUN/sim.err" 9>&- &
-SIM_PID=$!
-for ((i = 0; i < 100; i++)); do
-    [[ -f "$RUN/sim.ready" ]] && break
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.05
-done
-if [[ ! -f "$RUN/sim.ready" ]]; then
-    say "the simulated scale did not start:"
-    cat "$RUN/sim.err" >&2
-    exit 1
-fi
-{ read -r SIM_PORT; read -r SIM_PTY; } <"$RUN/sim.ready"
+sim_start "$RUN" "$SIM_EXE" --tcp 0 --pty "$RUN/sim.pty" --line 0,0
 wine_map_com "$COM_NUMBER" "$SIM_PTY"
 say "simulated scale on 127.0.0.1:$SIM_PORT and COM$COM_NUMBER ($SIM_PTY)"
 

@@ -19,20 +19,13 @@ COM_NUMBER=5
 
 say() { echo "test-wine-tool: $*"; }
 
+source "$ROOT/scripts/suite-env.sh"
+
 # --- build ------------------------------------------------------------------
-if [[ ! -f "$WIN_BUILD/build.ninja" ]]; then
-    say "configuring $WIN_BUILD"
-    cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
 say "building Pesoconf, the driver and the end-to-end test program"
-cmake --build "$WIN_BUILD" -j "$JOBS" --target Pesoconf pesolink_com tool_wine_e2e >/dev/null
-if [[ ! -f "$NATIVE_BUILD/build.ninja" ]]; then
-    say "configuring $NATIVE_BUILD"
-    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+suite_build_win "$WIN_BUILD" Pesoconf pesolink_com tool_wine_e2e
 say "building the simulated scale"
-cmake --build "$NATIVE_BUILD" -j "$JOBS" --target pesolink-sim >/dev/null
+suite_build_native "$NATIVE_BUILD" pesolink-sim
 
 TOOL_EXE="$WIN_BUILD/tool/win32/Pesoconf.exe"
 DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
@@ -40,8 +33,7 @@ TEST_EXE="$WIN_BUILD/tests/wine/tool_wine_e2e.exe"
 SIM_EXE="$NATIVE_BUILD/sim/pesolink-sim"
 
 # The shipped program brings no runtime DLL of its own.
-foreign="$(x86_64-w64-mingw32-objdump -p "$TOOL_EXE" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|user32|gdi32|msvcrt|advapi32|ole32|oleaut32|shell32|version|comctl32)\.dll$' || true)"
+foreign="$(suite_foreign_dlls x86_64-w64-mingw32-objdump "$TOOL_EXE")"
 if [[ -n "$foreign" ]]; then
     say "Pesoconf.exe imports non-system DLLs: $foreign"
     exit 1
@@ -59,10 +51,7 @@ source "$ROOT/scripts/wine-env.sh"
 cleanup() {
     local rc=$?
     wine_env_stop
-    if [[ -n "$SIM_PID" ]]; then
-        kill "$SIM_PID" 2>/dev/null || true
-        wait "$SIM_PID" 2>/dev/null || true
-    fi
+    sim_stop
     if [[ -n "$XVFB_PID" ]]; then
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true
@@ -101,21 +90,7 @@ wine regsvr32 /s "$(wine_unix_to_win "$DLL")" </dev/null >"$RUN/regsvr32.log" 2>
     exit 1
 }
 
-mkfifo "$RUN/ctl.in" "$RUN/ctl.out"
-"$SIM_EXE" --tcp 0 --pty "$RUN/sim.pty" --line 4800,2 --quiet --ready-file "$RUN/sim.ready" \
-    0<>"$RUN/ctl.in" 1<>"$RUN/ctl.out" 2>"$RUN/sim.err" &
-SIM_PID=$!
-for ((i = 0; i < 100; i++)); do
-    [[ -f "$RUN/sim.ready" ]] && break
-    kill -0 "$SIM_PID" 2>/dev/null || break
-    sleep 0.05
-done
-if [[ ! -f "$RUN/sim.ready" ]]; then
-    say "the simulated scale did not start:"
-    cat "$RUN/sim.err" >&2
-    exit 1
-fi
-{ read -r SIM_PORT; read -r SIM_PTY; } <"$RUN/sim.ready"
+sim_start "$RUN" "$SIM_EXE" --tcp 0 --pty "$RUN/sim.pty" --line 4800,2
 wine_map_com "$COM_NUMBER" "$SIM_PTY"
 say "simulated scale on COM$COM_NUMBER ($SIM_PTY), display $DISPLAY"
 
@@ -129,13 +104,7 @@ export PESOCONF_SHOTS="$(wine_unix_to_win "$SHOTS")"
 # --- test ------------------------------------------------------------------
 status=0
 start=$SECONDS
-timeout -k 10 400 env LD_PRELOAD="$WINE_ENV_PRELOAD" wine "$TEST_EXE" "$@" </dev/null >"$RUN/gtest.log" 2>&1 ||
-    status=$?
-if ((status != 0)); then
-    cat "$RUN/gtest.log"
-else
-    grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$RUN/gtest.log" || true
-fi
+suite_gtest 400 "$RUN/gtest.log" "$TEST_EXE" "$@" || status=$?
 say "tool_wine_e2e took $((SECONDS - start)) s (exit $status)"
 
 for bmp in "$SHOTS"/*.bmp; do
@@ -144,7 +113,5 @@ for bmp in "$SHOTS"/*.bmp; do
 done
 ls "$SHOTS" 2>/dev/null | sed 's/^/  screenshot: /'
 
-passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$RUN/gtest.log")
-failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$RUN/gtest.log")
-echo "tool-wine: ${passed:-0} passed, ${failed:-0} failed"
+echo "tool-wine: ${GTEST_PASSED:-0} passed, ${GTEST_FAILED:-0} failed"
 exit "$status"

@@ -1,0 +1,88 @@
+# Steps that the test, demo and benchmark scripts share: build trees made
+# when missing, the check that a shipped binary imports only system DLLs,
+# the simulated scale started with its control FIFOs, and a GoogleTest
+# program run under Wine. Source it after setting ROOT and a say function.
+#
+#   suite_build_win DIR TARGET...     Windows x64 tree (SUITE_TOOLCHAIN picks another)
+#   suite_build_native DIR TARGET...  native tree
+#   suite_foreign_dlls OBJDUMP FILE   the DLLs FILE imports beyond the system's
+#   sim_start RUN SIM ARGS...         sets SIM_PID, SIM_PORT, SIM_PTY
+#   sim_stop                          ends that scale (safe to call twice)
+#   suite_gtest LIMIT LOG EXE ARGS... sets GTEST_PASSED, GTEST_FAILED
+
+SUITE_SYSTEM_DLLS='^(kernel32|user32|gdi32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|version|comctl32|ntdll)\.dll$'
+
+suite_build_win() {
+    local dir=$1
+    shift
+    if [[ ! -f "$dir/build.ninja" ]]; then
+        say "configuring $dir"
+        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/${SUITE_TOOLCHAIN:-mingw-w64-x86_64}.cmake" >/dev/null
+    fi
+    cmake --build "$dir" -j "${JOBS:-2}" --target "$@" >/dev/null
+}
+
+suite_build_native() {
+    local dir=$1
+    shift
+    if [[ ! -f "$dir/build.ninja" ]]; then
+        say "configuring $dir"
+        cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    fi
+    cmake --build "$dir" -j "${JOBS:-2}" --target "$@" >/dev/null
+}
+
+suite_foreign_dlls() {
+    "$1" -p "$2" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$SUITE_SYSTEM_DLLS" || true
+}
+
+# The scale reads commands from RUN/ctl.in and answers on RUN/ctl.out; the
+# caller holds both open read-write (0<> and 1<>), so that neither side
+# blocks on open or sees an end of file between uses. Descriptor 9 (a
+# script's run lock) is not handed down.
+sim_start() {
+    local run=$1 sim=$2 i
+    shift 2
+    rm -f "$run/ctl.in" "$run/ctl.out" "$run/sim.ready"
+    mkfifo "$run/ctl.in" "$run/ctl.out"
+    "$sim" "$@" --quiet --ready-file "$run/sim.ready" \
+        0<>"$run/ctl.in" 1<>"$run/ctl.out" 2>"$run/sim.err" 9>&- &
+    SIM_PID=$!
+    for ((i = 0; i < 100; i++)); do
+        [[ -f "$run/sim.ready" ]] && break
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    if [[ ! -f "$run/sim.ready" ]]; then
+        say "the simulated scale did not start:"
+        cat "$run/sim.err" >&2
+        return 1
+    fi
+    SIM_PORT="" SIM_PTY=""
+    { read -r SIM_PORT || true; read -r SIM_PTY || true; } <"$run/sim.ready"
+}
+
+sim_stop() {
+    if [[ -n "${SIM_PID:-}" ]]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    fi
+}
+
+# Bounded, so that a hung test cannot stall the whole run; prints the
+# summary (or the whole log on failure) and returns the program's status.
+suite_gtest() {
+    local limit=$1 log=$2 status=0
+    shift 2
+    timeout -k 10 "$limit" env LD_PRELOAD="$WINE_ENV_PRELOAD" wine "$@" </dev/null >"$log" 2>&1 || status=$?
+    if ((status != 0)); then
+        cat "$log"
+    else
+        grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$log" || true
+    fi
+    GTEST_PASSED=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
+    GTEST_FAILED=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$log")
+    return "$status"
+}
