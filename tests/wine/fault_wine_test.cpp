@@ -8,6 +8,9 @@
 // registers the server before it runs this program.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -360,6 +363,48 @@ TEST_F(FaultSlice, CallsFromAWindowMessageDuringAWaitAreRefused) {
         ASSERT_EQ(s->GetWiFi(&next), S_OK);
         EXPECT_EQ(next, 0);
         s->CloseConnection(&next);
+    }
+}
+
+// Threads of this process, from a Toolhelp snapshot.
+long ThreadCount() {
+    const DWORD pid = GetCurrentProcessId();
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    long n = 0;
+    THREADENTRY32 e{};
+    e.dwSize = sizeof e;
+    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
+        if (e.th32OwnerProcessID == pid) ++n;
+    CloseHandle(snap);
+    return n;
+}
+
+// A handler that releases the client's last reference while a call waits:
+// the call still ends normally with its own result, and the object (with its
+// exchange worker) goes once the call is over.
+TEST_F(FaultSlice, ReleaseFromAWindowMessageDuringAWaitLetsTheCallFinish) {
+    for (bool tcp : {true, false}) {
+        SCOPED_TRACE(tcp ? "tcp" : "serial");
+        ASSERT_TRUE(Sim().Command("clear"));
+        const long threadsBefore = ThreadCount();
+        IScales* raw = Open(tcp ? TcpText() : ComText()).Detach();
+        ASSERT_NE(raw, nullptr) << "no connection";
+        ASSERT_TRUE(Sim().Command("fault delay cmd=0x23 delay=200"));
+
+        ULONG left = 99;
+        TimerWindow window([&] { left = raw->Release(); });
+        ASSERT_TRUE(window.Valid());
+        ASSERT_TRUE(window.Post());
+
+        LONG result = -100;
+        EXPECT_EQ(raw->ReadWeight(&result), S_OK);
+        EXPECT_EQ(window.Fired(), 1);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(left, 1u);  // the call's own hold kept the object alive
+        // The worker of the released object has been joined.
+        for (int i = 0; i < 50 && ThreadCount() > threadsBefore; ++i) Sleep(20);
+        EXPECT_LE(ThreadCount(), threadsBefore);
     }
 }
 
