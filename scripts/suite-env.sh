@@ -3,6 +3,7 @@
 # the simulated scale started with its control FIFOs, and a GoogleTest
 # program run under Wine. Source it after setting ROOT and a say function.
 #
+#   suite_lock FILE                   one run per build tree: waits for, then holds, FILE
 #   suite_build_win DIR TARGET...     Windows x64 tree (SUITE_TOOLCHAIN picks another)
 #   suite_build_native DIR TARGET...  native tree
 #   suite_foreign_dlls OBJDUMP FILE   the DLLs FILE imports beyond the system's
@@ -11,6 +12,17 @@
 #   suite_gtest LIMIT LOG EXE ARGS... sets GTEST_PASSED, GTEST_FAILED
 
 SUITE_SYSTEM_DLLS='^(kernel32|user32|gdi32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|version|comctl32|ntdll)\.dll$'
+
+# On descriptor 9, which the scripts keep from the servers they start: a
+# second run would take over the Wine prefix and its server under the first.
+suite_lock() {
+    mkdir -p "$(dirname "$1")"
+    exec 9>"$1"
+    if ! flock -n 9; then
+        say "waiting for another run on $(dirname "$1")"
+        flock -w 900 9 || { say "the other run did not finish"; return 1; }
+    fi
+}
 
 suite_build_win() {
     local dir=$1

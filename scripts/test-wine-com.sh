@@ -29,17 +29,10 @@ PROGID='OstrelPesolink.Scales'
 say() { echo "test-wine-com: $*"; }
 started=$SECONDS
 
-# One run per build tree at a time: a second one would take over the Wine
-# prefix, its server and the registration under the first one's feet.
-mkdir -p "$WIN_BUILD"
-exec 9>"$WIN_BUILD/.test-wine-com.lock"
-if ! flock -n 9; then
-    say "waiting for another run on $WIN_BUILD"
-    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
-fi
+source "$ROOT/scripts/suite-env.sh"
+suite_lock "$WIN_BUILD/.test-wine-com.lock" || exit 1
 
 # --- build ---------------------------------------------------------------------
-source "$ROOT/scripts/suite-env.sh"
 say "building the server, its tests and the early-bound client"
 suite_build_win "$WIN_BUILD" pesolink_com com_wine_tests early_bound_client
 say "building the simulated scale"

@@ -34,17 +34,10 @@ fi
 say() { echo "test-wine-fault: $*"; }
 started=$SECONDS
 
-# One run per build tree at a time: a second one would take over the Wine
-# prefix and its server under the first one's feet.
-mkdir -p "$WIN_BUILD"
-exec 9>"$WIN_BUILD/.test-wine-fault.lock"
-if ! flock -n 9; then
-    say "waiting for another run on $WIN_BUILD"
-    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
-fi
+source "$ROOT/scripts/suite-env.sh"
+suite_lock "$WIN_BUILD/.test-wine-fault.lock" || exit 1
 
 # --- build ---------------------------------------------------------------------
-source "$ROOT/scripts/suite-env.sh"
 say "building the server, the fault slice and the churn program"
 suite_build_win "$WIN_BUILD" pesolink_com fault_wine_tests churn_wine
 say "building the simulated scale"

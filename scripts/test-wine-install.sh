@@ -59,13 +59,8 @@ summary() {
     echo "wine-install: $checks_passed passed, $checks_failed failed"
 }
 
-# One run per build tree at a time: the prefix and its registry are shared.
-mkdir -p "$WIN64_BUILD"
-exec 9>"$WIN64_BUILD/.test-wine-install.lock"
-if ! flock -n 9; then
-    say "waiting for another run on $WIN64_BUILD"
-    flock -w 900 9 || { say "the other run did not finish"; exit 1; }
-fi
+source "$ROOT/scripts/suite-env.sh"
+suite_lock "$WIN64_BUILD/.test-wine-install.lock" || exit 1
 
 # The installer is a 32-bit program: without the 32-bit Wine nothing here
 # can run.

@@ -22,22 +22,11 @@
 #include <vector>
 
 #include "OstrelPesolink.h"
+#include "tests/wine/WindowsTestSupport.h"
 
 namespace {
 
-// Threads of this process, from a Toolhelp snapshot.
-long ThreadCount() {
-    const DWORD pid = GetCurrentProcessId();
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
-    long n = 0;
-    THREADENTRY32 e{};
-    e.dwSize = sizeof e;
-    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
-        if (e.th32OwnerProcessID == pid) ++n;
-    CloseHandle(snap);
-    return n;
-}
+using pesolink::wine_test::ThreadCount;
 
 // The system's handle table (information class 16), filtered by process id:
 // GetProcessHandleCount gives 0 under Wine.

@@ -8,19 +8,19 @@
 // registers the server before it runs this program.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-#include <tlhelp32.h>
-
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "com_support.h"
 #include "tests/wine/SimLink.h"
+#include "tests/wine/WindowsTestSupport.h"
 
 using namespace comtest;
 using pesolink::wine_test::MsSince;
 using pesolink::wine_test::SimLink;
+using pesolink::wine_test::ThreadCount;
+using pesolink::wine_test::TimerWindow;
 
 namespace {
 
@@ -257,47 +257,6 @@ TEST_F(FaultSlice, ReadWeightAndGetWiFiOnBothTransports) {
     }
 }
 
-// A hidden message-only window whose timer handler runs on this thread, as
-// a client's window code runs inside the driver's wait.
-class TimerWindow {
-public:
-    explicit TimerWindow(std::function<void()> onTimer) : onTimer_(std::move(onTimer)) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &TimerWindow::Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"PesolinkFaultTimer";
-        RegisterClassW(&wc);  // fails harmlessly when already registered
-        hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
-    }
-    ~TimerWindow() {
-        if (hwnd_) DestroyWindow(hwnd_);
-    }
-    bool Valid() const { return hwnd_ != nullptr; }
-    bool Start(UINT ms) { return SetTimer(hwnd_, 1, ms, nullptr) != 0; }
-    bool Post() { return PostMessageW(hwnd_, WM_APP, 0, 0) != 0; }
-    int Fired() const { return fired_; }
-
-private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == WM_NCCREATE) {
-            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<TimerWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (self && (msg == WM_TIMER || msg == WM_APP)) {
-            if (msg == WM_TIMER) KillTimer(hwnd, wp);
-            ++self->fired_;
-            self->onTimer_();
-            return 0;
-        }
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-
-    std::function<void()> onTimer_;
-    HWND hwnd_ = nullptr;
-    int fired_ = 0;
-};
-
 struct ReentrantCase {
     const char* name;
     bool tcp;
@@ -364,20 +323,6 @@ TEST_F(FaultSlice, CallsFromAWindowMessageDuringAWaitAreRefused) {
         EXPECT_EQ(next, 0);
         s->CloseConnection(&next);
     }
-}
-
-// Threads of this process, from a Toolhelp snapshot.
-long ThreadCount() {
-    const DWORD pid = GetCurrentProcessId();
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
-    long n = 0;
-    THREADENTRY32 e{};
-    e.dwSize = sizeof e;
-    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e))
-        if (e.th32OwnerProcessID == pid) ++n;
-    CloseHandle(snap);
-    return n;
 }
 
 // A handler that releases the client's last reference while a call waits:

@@ -12,12 +12,15 @@
 #include "link/ComUnit.h"
 #include "link/RequestCycle.h"
 #include "tests/wine/SimLink.h"
+#include "tests/wine/WindowsTestSupport.h"
 
 using namespace pesolink;
 using pesolink::wine_test::MsSince;
 using pesolink::wine_test::SimLink;
 
 namespace {
+
+using pesolink::wine_test::TimerWindow;
 
 constexpr int32_t NameReplySize = 19;
 
@@ -48,47 +51,6 @@ uint16_t ClosedLoopbackPort() {
     closesocket(s);
     return ntohs(a.sin_port);
 }
-
-// A hidden message-only window whose timer runs a handler on the thread
-// that created it, the way a client's window code would run inside the
-// driver's wait.
-class TimerWindow {
-public:
-    explicit TimerWindow(std::function<void()> onTimer) : onTimer_(std::move(onTimer)) {
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &TimerWindow::Proc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"PesolinkWineTestTimer";
-        RegisterClassW(&wc);  // fails harmlessly when already registered
-        hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
-    }
-    ~TimerWindow() {
-        if (hwnd_) DestroyWindow(hwnd_);
-    }
-    bool Valid() const { return hwnd_ != nullptr; }
-    bool Start(UINT ms) { return SetTimer(hwnd_, 1, ms, nullptr) != 0; }
-    int Fired() const { return fired_; }
-
-private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == WM_NCCREATE) {
-            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<TimerWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        if (msg == WM_TIMER && self) {
-            KillTimer(hwnd, wp);
-            ++self->fired_;
-            self->onTimer_();
-            return 0;
-        }
-        return DefWindowProcW(hwnd, msg, wp, lp);
-    }
-
-    std::function<void()> onTimer_;
-    HWND hwnd_ = nullptr;
-    int fired_ = 0;
-};
 
 // While the first receive waits, a window message handler calls the same
 // object again: that call is refused at once with ResultBusy, touches
