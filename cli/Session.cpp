@@ -41,7 +41,8 @@ public:
                                            std::pair{"--key", inv_.key}}) {
             if (text && !Encodable(*text)) {
                 Write(Stream::Err, std::string("pesolink: ") + option + ": a character of \"" + *text +
-                                       "\" has no byte in the scale's code page (the LCID setting)\n");
+                                       "\" has no byte in the scale's code page (the LCID setting)\n"
+                                       "Try \"pesolink --help\".\n");
                 return ExitUsage;
             }
         }
