@@ -1,10 +1,9 @@
 // The driver module's operating-system layer on POSIX systems, for the
 // native build and its tests. It follows the Windows functions closely:
 // %AppData% is the variable APPDATA (else $XDG_CONFIG_HOME, else
-// $HOME/.config), a file without any
-// write permission bit counts as read-only and refuses writes even for root,
-// INI files are UTF-8, and the ANSI code page is the one the "LCID" setting
-// selected.
+// $HOME/.config), a file without any write permission bit counts as
+// read-only and refuses writes even for root, INI files are UTF-8, and the
+// ANSI code page is the one the "LCID" setting selected.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
