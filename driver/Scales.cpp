@@ -251,6 +251,7 @@ int32_t TScales::OpenSerial() {
     int32_t result = 0;
     for (int i = 0; i <= lastStep; ++i) {
         const Step& s = steps[i];
+        if (ProbeStep) ProbeStep(s.baud, s.parity);
         t.Command.Length = 0;
         RsBaudRate = s.baud;
         RsParity = s.parity;

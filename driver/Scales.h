@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "link/RequestCycle.h"
 
@@ -29,6 +31,12 @@ public:
 
     int32_t OpenConnection();   // 202
     int32_t CloseConnection();  // 203
+
+    // Not part of IScales: called by a serial OpenConnection before each
+    // step of its line probe with that step's speed and parity code, for a
+    // progress display. Empty by default; it changes no result and no log line.
+    using ProbeObserver = std::function<void(int32_t baudRate, int32_t parity)>;
+    void SetProbeObserver(ProbeObserver observer) { ProbeStep = std::move(observer); }
 
     // Weighing (204-211, 227, 228)
     int32_t get_Weight() const { return NetWeight; }
@@ -134,6 +142,8 @@ private:
     std::u16string WiFiAP;
     int32_t RsBaudRate = 0;
     int32_t RsParity = 0;
+
+    ProbeObserver ProbeStep;
 };
 
 }  // namespace pesolink

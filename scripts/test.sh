@@ -41,7 +41,7 @@ step "native-tsan" native_suite native-tsan -R '(Worker|Scales|Reentr|Stress)'
 # Each fuzz target for a bounded time (scripts/fuzz.sh 600 runs them longer by hand).
 step "fuzz" "$root/scripts/fuzz.sh" "${PESOLINK_FUZZ_SECONDS:-30}"
 
-for script in test-wine.sh test-wine-com.sh test-wine-tool.sh test-wine-driver.sh test-wine-fault.sh test-wine-install.sh; do
+for script in test-wine.sh test-wine-com.sh test-wine-tool.sh test-wine-driver.sh test-wine-fault.sh test-wine-cli.sh test-wine-install.sh; do
   if [ -x "$root/scripts/$script" ]; then
     step "$script" "$root/scripts/$script"
   fi

@@ -21,7 +21,8 @@ constexpr char16_t PathSeparator = u'/';
 // Expands %NAME% references of the environment. The result is never cut:
 // however long the expansion, all of it is returned. A reference to an
 // undefined name stays as written. (POSIX: %AppData% falls back to
-// $HOME/.config when APPDATA is not set.)
+// $XDG_CONFIG_HOME when that is an absolute path, else to $HOME/.config,
+// when APPDATA is not set.)
 std::u16string ExpandEnvironment(std::u16string_view text);
 
 bool FolderExists(const std::u16string& path);

@@ -1,9 +1,9 @@
 // The driver module's operating-system layer on POSIX systems, for the
 // native build and its tests. It follows the Windows functions closely:
-// %AppData% is the variable APPDATA (else $HOME/.config), a file without any
-// write permission bit counts as read-only and refuses writes even for root,
-// INI files are UTF-8, and the ANSI code page is the one the "LCID" setting
-// selected.
+// %AppData% is the variable APPDATA (else $XDG_CONFIG_HOME, else
+// $HOME/.config), a file without any write permission bit counts as
+// read-only and refuses writes even for root, INI files are UTF-8, and the
+// ANSI code page is the one the "LCID" setting selected.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,7 +80,11 @@ std::u16string EnvironmentValue(const std::u16string& name) {
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (const char* v = std::getenv(upper.c_str())) return FromUtf8(v);
+    // Without APPDATA, the user's configuration folder of the XDG base
+    // directories: $XDG_CONFIG_HOME when it is an absolute path, else
+    // $HOME/.config.
     if (upper == "APPDATA") {
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return FromUtf8(xdg);
         if (const char* home = std::getenv("HOME"); home && *home)
             return FromUtf8(std::string(home) + "/.config");
     }

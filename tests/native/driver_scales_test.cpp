@@ -544,6 +544,44 @@ TEST_F(ScalesSerialTest, ProbeSequences) {
     }
 }
 
+// The probe observer hears each line setting before it is tried, and
+// changes neither the result nor the trace.
+TEST_F(ScalesSerialTest, ProbeObserverHearsEachStep) {
+    using Steps = std::vector<std::pair<int32_t, int32_t>>;
+    const std::string tcp = "127.0.0.1:" + std::to_string(port_);
+    const struct {
+        std::string text;
+        uint32_t baud;
+        int parity;
+        int32_t result;
+        Steps steps;
+        Lines log;
+    } cases[] = {
+        {"COM5", 4800, 2, 0, {{4800, 2}}, SerialHeader("COM5") + ProbeLines(4800, 0) + Lines{"OpenConnection: Exit from COM5"}},
+        {"COM5", 19200, 4, 0, {{4800, 2}, {57600, 0}, {19200, 4}},
+         SerialHeader("COM5") + ProbeLines(4800, 2) + ProbeLines(57600, 2) + ProbeLines(19200, 0) +
+             Lines{"OpenConnection: Exit from COM5"}},
+        {"COM9", 4800, 2, 1, {{4800, 2}},
+         SerialHeader("COM9") + Lines{"  OpenConnection: connect at 4800", "OpenConnection: Exit from COM9"}},
+        {tcp, 4800, 2, 0, {},
+         {Dashes, "OpenConnection: Connection=" + tcp, "OpenConnection: starting thread", "OpenConnection: thread started",
+          "OpenConnection: stopping thread", "OpenConnection: thread stopped", "OpenConnection: Exit from " + tcp}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text + " at " + std::to_string(c.baud));
+        server_.SetLineSetting(c.baud, c.parity);
+        ClearLog();
+        TScales s;
+        Steps heard;
+        s.SetProbeObserver([&](int32_t baud, int32_t parity) { heard.emplace_back(baud, parity); });
+        s.put_Connection(std::u16string(c.text.begin(), c.text.end()));
+        EXPECT_EQ(s.OpenConnection(), c.result);
+        EXPECT_EQ(heard, c.steps);
+        EXPECT_EQ(Log(), c.log);
+        EXPECT_EQ(s.CloseConnection(), 0);
+    }
+}
+
 TEST_F(ScalesSerialTest, TextChecksAndAbsentPort) {
     enum Worker { Created, NoneCloseRaises, NoneNothingToClose };
     const struct {

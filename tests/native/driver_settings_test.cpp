@@ -70,6 +70,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
         appData_.Set(root_.string());
+        xdgConfig_.Unset();
         systemLcid_.Unset();
     }
 
@@ -95,6 +96,7 @@ protected:
     fs::path root_;
     EnvVar appData_{"APPDATA"};
     EnvVar home_{"HOME"};
+    EnvVar xdgConfig_{"XDG_CONFIG_HOME"};
     EnvVar systemLcid_{"PESOLINK_SYSTEM_LCID"};
 };
 
@@ -381,13 +383,30 @@ TEST_F(SettingsTest, UndefinedApplicationDataStaysUnexpandedAndFails) {
     EXPECT_TRUE(fs::is_empty(root_));
 }
 
-TEST_F(SettingsTest, HomeConfigFolderStandsInForApplicationData) {
+TEST_F(SettingsTest, ConfigFolderStandsInForApplicationData) {
+    // Without APPDATA: $XDG_CONFIG_HOME when absolute, else $HOME/.config.
+    struct Case {
+        std::optional<std::string> xdg;  // none: unset
+        fs::path expected;
+    };
+    const Case cases[] = {
+        {std::nullopt, root_ / ".config"},
+        {"", root_ / ".config"},
+        {"relative/config", root_ / ".config"},
+        {(root_ / "xdg").string(), root_ / "xdg"},
+    };
     fs::create_directories(root_ / ".config");
+    fs::create_directories(root_ / "xdg");
     appData_.Unset();
     home_.Set(root_.string());
-    StartDriverModule();
-    EXPECT_EQ(SettingsDir(), U(root_ / ".config" / "Ostrel" / "Pesolink") + u"/");
-    EXPECT_TRUE(fs::is_regular_file(root_ / ".config" / "Ostrel" / "Pesolink" / "Driver.ini"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xdg.value_or("(unset)"));
+        if (c.xdg) xdgConfig_.Set(*c.xdg);
+        else xdgConfig_.Unset();
+        StartDriverModule();
+        EXPECT_EQ(SettingsDir(), U(c.expected / "Ostrel" / "Pesolink") + u"/");
+        EXPECT_TRUE(fs::is_regular_file(c.expected / "Ostrel" / "Pesolink" / "Driver.ini"));
+    }
 }
 
 TEST_F(SettingsTest, ReadOnlyApplicationDataFolderFailsTheStart) {
