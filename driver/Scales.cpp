@@ -72,6 +72,17 @@ void SplitEndpoint(std::u16string_view text, std::u16string& host, int32_t& port
     port = ParseInt32(std::u16string_view(collected)).value_or(0);
 }
 
+// The one line a send writes when it had to renew the link first (after a
+// receive that ended without a whole reply).
+void LogRenewal(const TScalesThread& t) {
+    switch (t.Renewal) {
+        case RenewReconnected: Log(u"--- SendToLan: connection re-established"); break;
+        case RenewReconnectFailed: Log(u"--- SendToLan: reconnect failed"); break;
+        case RenewDrained: Log(u"--- SendToCom: line drained, Dropped=" + Num(t.RenewalDropped)); break;
+        default: break;
+    }
+}
+
 bool AddressAllowed(const std::u16string& value) { return value.empty() || CheckIpStr(value) == 0; }
 bool PortAllowed(int32_t value) { return value >= 0 && value <= 65535; }
 
@@ -148,11 +159,13 @@ int32_t TScales::Transact() {
     const char16_t first = Con.empty() ? u'\0' : Con[0];
     if (first == u'C') {
         int32_t code = Link.SendToCom();
+        LogRenewal(Link.Thread());
         if (code == 0) code = Link.ReadFromCom();
         return code;
     }
     if (!IsDigit(first)) return 1;
     int32_t code = Link.SendToLan();
+    LogRenewal(Link.Thread());
     if (code == 0) code = Link.ReadFromLan();
     return code;
 }

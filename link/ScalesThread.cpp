@@ -10,6 +10,46 @@
 
 namespace pesolink {
 
+namespace {
+
+// True when the bytes are one frame as long as its length field says: all
+// of a reply has come, and nothing of it can still be on its way.
+bool WholeFrame(const uint8_t* bytes, std::size_t n) {
+    return n >= 5 && n == static_cast<std::size_t>(bytes[3] + 256 * bytes[4] + FrameOverhead);
+}
+
+// Reads and drops serial input until the line has been quiet for
+// ComHardTimeout, or until more than bound ms have passed (tested after each
+// read, as a receive does). A read that takes bytes and ends before its own
+// limit with room to spare ended on such a gap; a read that takes nothing
+// waited a whole read call. Returns the number of bytes dropped.
+int32_t DrainComInput(uint32_t bound) {
+    uint8_t scratch[ComReadChunk];
+    const uint32_t hard = ComHardTimeout > 0 ? static_cast<uint32_t>(ComHardTimeout) : 0;
+    const uint32_t start = TickCount();
+    uint32_t quiet = 0;
+    int32_t dropped = 0;
+    for (;;) {
+        const uint32_t before = TickCount();
+        const int32_t n = ComRead(scratch, ComReadChunk);
+        const uint32_t took = TicksSince(before);
+        if (n > 0) {
+            dropped += n;
+            if (took < static_cast<uint32_t>(ComReadTotalTimeout) && n < ComReadChunk) break;
+            quiet = 0;
+        } else {
+            // A read that gives nothing at once failed (no port): nothing to drain.
+            if (took < static_cast<uint32_t>(ComReadTotalTimeout) / 2) break;
+            quiet += took;
+            if (quiet >= hard) break;
+        }
+        if (TicksSince(start) > bound) break;
+    }
+    return dropped;
+}
+
+}  // namespace
+
 TScalesThread::TScalesThread() {
     thread_ = std::thread([this] { Execute(); });
 }
@@ -86,6 +126,8 @@ void TScalesThread::Post(int32_t code) {
 }
 
 void TScalesThread::Serve() {
+    Renewal = RenewNone;
+    RenewalDropped = 0;
     if (Iface == IfaceLan) {
         ServeLan();
     } else if (Iface == IfaceCom) {
@@ -113,6 +155,7 @@ void TScalesThread::ServeLan() {
 
 void TScalesThread::LanConnect() {
     Mode = ModeIdle;
+    lanSpoiled_ = false;
     if (Tcp.Connected()) {
         Tcp.Disconnect();
         Post(1);
@@ -135,6 +178,10 @@ void TScalesThread::LanSend() {
     const std::size_t n = static_cast<std::size_t>(std::clamp<int32_t>(Command.Length, 0, FrameBufSize));
     std::memcpy(LocalBuf.data(), Command.Buf, n);
     LocalCount = n;
+    if (!LanRenew()) {
+        Post(1);
+        return;
+    }
     if (!Tcp.Connected()) {
         Post(1);
         return;
@@ -143,6 +190,27 @@ void TScalesThread::LanSend() {
     // answer to this request.
     Tcp.DiscardAvailable();
     Post(Tcp.Write(LocalBuf.data(), n) == NetStatus::Ok ? 0 : 1);
+}
+
+// After a receive that ended without one whole reply, the rest of that reply
+// may come at any time, and a retry sends the same command: on the same
+// connection the old bytes would pass for the new answer. The connection is
+// not used again; a new one to the same endpoint, with the same time-outs,
+// carries the next request. A connection the scale has closed meanwhile is
+// dropped instead, as at any other send. False when the connect failed.
+bool TScalesThread::LanRenew() {
+    if (!lanSpoiled_) return true;
+    lanSpoiled_ = false;
+    Tcp.DiscardAvailable();
+    if (!Tcp.Connected()) return true;
+    Tcp.Disconnect();
+    if (Tcp.Connect() != NetStatus::Ok) {
+        Tcp.Disconnect();
+        Renewal = RenewReconnectFailed;
+        return false;
+    }
+    Renewal = RenewReconnected;
+    return true;
 }
 
 void TScalesThread::LanReceive() {
@@ -168,15 +236,20 @@ void TScalesThread::LanReceive() {
             }
             if (LocalCount != 0) break;
         }
+        bool whole = false;
         if (LocalCount > static_cast<std::size_t>(FrameBufSize)) {
             // More than a frame can hold: refuse it and drop the rest of the
             // delivery so that it cannot pass for the next reply.
             code = 3;
             LocalCount = FrameBufSize;
             Tcp.DiscardAvailable();
-        } else if (code == 0) {
-            code = TcpReplyLengthCode(LocalBuf.data(), LocalCount);
+        } else {
+            whole = WholeFrame(LocalBuf.data(), LocalCount);
+            if (code == 0) code = TcpReplyLengthCode(LocalBuf.data(), LocalCount);
         }
+        // A connection the peer closed is gone already: the next request
+        // finds none (1), as before any connect.
+        lanSpoiled_ = !whole && Tcp.Connected();
     }
     const std::size_t n = std::min<std::size_t>(LocalCount, FrameBufSize);
     std::memcpy(Command.Buf, LocalBuf.data(), n);
@@ -187,6 +260,7 @@ void TScalesThread::LanReceive() {
 
 void TScalesThread::LanClose() {
     Mode = ModeIdle;
+    lanSpoiled_ = false;
     Tcp.Disconnect();
     Post(0);
 }
@@ -201,6 +275,15 @@ void TScalesThread::ServeCom() {
             const int32_t n = std::clamp<int32_t>(Command.Length, 0, FrameBufSize);
             std::memcpy(LocalBuf.data(), Command.Buf, static_cast<std::size_t>(n));
             LocalCount = static_cast<std::size_t>(n);
+            if (comSpoiled_) {
+                // The rest of a reply the last receive gave up on may still
+                // be coming: let it pass before the request goes out.
+                comSpoiled_ = false;
+                if (ComIsOpen()) {
+                    RenewalDropped = DrainComInput(ReadTimeout);
+                    Renewal = RenewDrained;
+                }
+            }
             // A reply that came after its receive gave up must not pass for
             // the answer to this request.
             ComDiscardInput();
@@ -211,6 +294,7 @@ void TScalesThread::ServeCom() {
         case ModeReceive: ComReceive(); break;
         case ModeClose:
             Mode = ModeIdle;
+            comSpoiled_ = false;
             ComClose();
             if (ComOwner == this) ComOwner = nullptr;
             Post(0);
@@ -224,6 +308,7 @@ void TScalesThread::ServeCom() {
 
 void TScalesThread::ComOpenRequest(uint32_t baud, uint8_t parity) {
     Mode = ModeIdle;
+    comSpoiled_ = false;
     const std::string number = Host.size() > 3 ? Host.substr(3) : std::string();
     const int32_t port = ParseInt32(number).value_or(-1);
     if (port == -1) {
@@ -289,6 +374,7 @@ void TScalesThread::ComReceive() {
             if (ComRead(LocalBuf.data(), localCapacity) == 0 && !ComIsOpen()) break;
         }
     }
+    comSpoiled_ = ComIsOpen() && (full || !WholeFrame(Command.Buf, static_cast<std::size_t>(Command.Length)));
     code = ApplyErrorReply(Command.Buf, Command.Length, code);
     Post(code);
 }

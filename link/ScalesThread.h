@@ -32,6 +32,15 @@ enum : int32_t {
 
 constexpr int32_t ResponsePending = -1;
 
+// What a send did to the link before it sent, after a receive that ended
+// without one whole reply (bytes of that reply may still be on their way).
+enum : int32_t {
+    RenewNone = 0,
+    RenewReconnected = 1,     // TCP: a new connection to the same endpoint
+    RenewReconnectFailed = 2, // TCP: that connect failed; nothing was sent
+    RenewDrained = 3,         // serial: input read and dropped until the line was quiet
+};
+
 constexpr uint32_t TcpConnectTimeout = 2000;  // ms
 constexpr uint32_t TcpReceiveDeadline = 2000;  // ms, whole TCP receive
 constexpr uint32_t ComQueueSize = 100000;
@@ -61,6 +70,10 @@ public:
     TCommand Command{};
     // -1 while pending; the worker's last write for a request (release).
     std::atomic<int32_t> Response{ResponsePending};
+    // Written by the worker while it serves a send, for the caller to read
+    // with the send's response: RenewNone unless the link was renewed first.
+    int32_t Renewal = RenewNone;
+    int32_t RenewalDropped = 0;  // RenewDrained: bytes read and dropped
 
     void Resume();
     // Parks the worker: it takes no request before the next Resume. Called
@@ -84,6 +97,7 @@ private:
     void LanSend();
     void LanReceive();
     void LanClose();
+    bool LanRenew();
     void ComOpenRequest(uint32_t baud, uint8_t parity);
     void ComReceive();
 
@@ -92,6 +106,10 @@ private:
     bool awake_ = false;
     bool serving_ = false;
     bool terminated_ = false;
+    // Set by a receive that ended without one whole reply on a link that is
+    // still open; the next send renews the link first. Worker thread only.
+    bool lanSpoiled_ = false;
+    bool comSpoiled_ = false;
     WakeEvent done_;
     std::thread thread_;
 };

@@ -231,6 +231,7 @@ Reply SimScale::Handle(const std::vector<uint8_t>& frame) {
                         break;
                     }
                 }
+                if (fault.weightAfter) state_.weight = *fault.weightAfter;
             }
         }
     }

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +61,9 @@ struct Fault {
     int shortBy = 1;          // Short: frame shortened by this many bytes, length field kept consistent
                               // (past an empty payload the 7-byte frame itself is cut)
     std::vector<uint8_t> raw{}; // Raw: send exactly these bytes
+    // Any kind: the weight the scale shows once this reply is built (a new
+    // load put on while a delayed reply is still on its way).
+    std::optional<int32_t> weightAfter{};
 };
 
 // What a transport does with one request. `bytes` is the whole reply. When

@@ -60,10 +60,18 @@ uint32_t BaudFromSpeed(unsigned speed) {
 SimServer::SimServer(SimScale& scale) : scale_(scale) {
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd_ < 0) ThrowErrno("eventfd");
+    connEndFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (connEndFd_ < 0) {
+        const int e = errno;
+        close(stopFd_);
+        errno = e;
+        ThrowErrno("eventfd");
+    }
 }
 
 SimServer::~SimServer() {
     Stop();
+    close(connEndFd_);
     close(stopFd_);
 }
 
@@ -156,12 +164,21 @@ void SimServer::ReapConns() {
 
 void SimServer::ListenLoop(int lfd) {
     for (;;) {
-        pollfd p[2] = {{lfd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
+        // With a single client slot the listener waits for the open
+        // connection to end; another listener may take the wake-up, so it
+        // also looks again now and then.
+        const bool full = single_ && TcpClientCount() != 0;
+        pollfd p[3] = {{full ? -1 : lfd, POLLIN, 0}, {stopFd_, POLLIN, 0}, {connEndFd_, POLLIN, 0}};
+        if (poll(p, 3, full ? 50 : -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (p[1].revents) return;
+        if (p[2].revents) {
+            uint64_t v;
+            if (read(connEndFd_, &v, sizeof v) < 0) {
+            }
+        }
         if (!(p[0].revents & POLLIN)) continue;
         const int cfd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
         if (cfd < 0) continue;
@@ -198,10 +215,15 @@ void SimServer::ConnLoop(int fd, Conn* self) {
             }
         }
     }
-    std::lock_guard<std::mutex> lock(mu_);
-    connFds_.erase(fd);
-    close(fd);
-    self->done = true;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        connFds_.erase(fd);
+        close(fd);
+        self->done = true;
+    }
+    const uint64_t one = 1;
+    if (write(connEndFd_, &one, sizeof one) < 0) {
+    }
 }
 
 void SimServer::DropTcpClients() {

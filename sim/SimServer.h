@@ -46,6 +46,9 @@ public:
     std::string OpenPty(const std::string& linkPath = "");
     // Serial replies only at this baud and parity; baud 0 = at any setting.
     void SetLineSetting(uint32_t baud, int parity);
+    // TCP: accept a connection only while no other one is open, as a device
+    // with a single client slot does (the next client waits in the backlog).
+    void SetSingleConnection(bool on) { single_ = on; }
     void Stop();
     void DropTcpClients();  // close every accepted TCP connection now
 
@@ -74,6 +77,7 @@ private:
 
     SimScale& scale_;
     int stopFd_ = -1;
+    int connEndFd_ = -1;  // signalled when an accepted connection ends
     mutable std::mutex mu_;
     std::vector<int> listenFds_;
     std::vector<std::thread> listenThreads_;
@@ -83,6 +87,7 @@ private:
     std::atomic<uint32_t> baud_{4800};
     std::atomic<int> parity_{2};
     std::atomic<size_t> ignored_{0};
+    std::atomic<bool> single_{false};
 };
 
 }  // namespace pesolink::sim

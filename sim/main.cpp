@@ -123,10 +123,12 @@ const char* HelpText =
     "                    ethMac wifiMac refuseTare refuseZero refuseName ethernetError wifiError\n"
     "                    ignoreBadChecksum\n"
     "  fault KIND [cmd=C] [count=N] [delay=MS] [pieces=A,B,..] [surplus=N] [code=E] [short=N] [raw=HEX]\n"
+    "             [after-weight=N]  (the weight shown once the faulted reply is built)\n"
     "        KIND: silence delay split surplus error refuse short badchecksum badheader drop raw\n"
     "  clear             remove every fault\n"
     "  line BAUD,PARITY  serial line setting to answer at (parity 0 none 1 odd 2 even 3 mark 4 space)\n"
     "  drop              close every TCP connection\n"
+    "  single on|off     TCP: accept a connection only while no other one is open\n"
     "  requests          list the request frames received;  forget: clear that list\n"
     "  state | help | quit";
 
@@ -221,6 +223,7 @@ std::optional<Fault> ParseFault(std::istringstream& in, std::string& error) {
         else if (key == "code" && (v = Number(value, 0, 255))) f.errorCode = static_cast<uint8_t>(*v);
         else if (key == "short" && (v = Number(value, 0, 65536))) f.shortBy = static_cast<int>(*v);
         else if (key == "raw" && HexBytes(value)) f.raw = *HexBytes(value);
+        else if (key == "after-weight" && (v = Number(value, INT32_MIN, INT32_MAX))) f.weightAfter = static_cast<int32_t>(*v);
         else if (key == "pieces") {
             std::istringstream ps(value);
             std::string piece;
@@ -298,6 +301,13 @@ bool Command(const std::string& line, SimScale& scale, SimServer& server) {
     } else if (cmd == "drop") {
         server.DropTcpClients();
         Say("ok");
+    } else if (cmd == "single") {
+        if (rest == "on" || rest == "off") {
+            server.SetSingleConnection(rest == "on");
+            Say("ok");
+        } else {
+            Say("error: expected on or off");
+        }
     } else if (cmd == "requests") {
         for (const auto& r : scale.Requests()) Say(Hex(r));
         Say("ok");

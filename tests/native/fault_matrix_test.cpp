@@ -4,7 +4,9 @@
 // with the code the rules give, that fields change only as the rules say,
 // that only the exchanges the rules allow were sent, and that the same
 // object carries the next ordinary exchange (after a new OpenConnection
-// where the link was lost).
+// where the link was lost). An exchange after one that ended without a whole
+// reply renews the link first: TCP on a new connection, serial after the
+// line has gone quiet.
 //
 // Time-outs are shrunk for speed: ComSoftTimeout 300 ms, ComHardTimeout
 // 20 ms. The matrix is one test per transport and command, so that ctest can
@@ -277,6 +279,7 @@ struct Faulted {
     bool lost = false;       // TCP: the connection is gone
     bool knownLost = false;  // ... and the driver saw it close during the exchange
     bool inFlight = false;   // bytes of it still arrive after the receive gave up
+    bool spoils = false;     // no whole reply on a link still open: the next send renews it
     long settleMs = 0;       // time after the call until the scale is quiet again
 };
 
@@ -290,6 +293,7 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
         case F::Silence:
             // Serial: the first read call finds nothing for its whole 1000 ms.
             x = {2, {}, tcp ? TcpWaitMin : ComReadTotalTimeout - 50, waitMax};
+            x.spoils = true;
             break;
         case F::Late:
             // Serial: the reply comes inside the first read call but after the
@@ -297,6 +301,7 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
             // receive gave up and is dropped before the next send.
             x = {2, {}, waitMin, waitMax};
             x.inFlight = tcp;
+            x.spoils = tcp;  // serial: the whole reply came inside the last read
             x.settleMs = tcp ? lateDelayMs - TcpWaitMin + 300 : 0;
             break;
         case F::SplitBelowHard:
@@ -305,7 +310,7 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
             const long gap = SplitGap(f.kind);
             if (tcp) {
                 x = {2, {}, 0, quick};
-                x.inFlight = true;
+                x.inFlight = x.spoils = true;
                 x.settleMs = gap + 100;
             } else {
                 x = {0, normal, gap, quick + gap};
@@ -315,6 +320,7 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
         case F::Surplus:
             // Serial: the count never matches; reading goes on to the deadline.
             x = {2, {}, tcp ? 0 : ComWaitMin, tcp ? quick : waitMax};
+            x.spoils = true;
             break;
         case F::Error:
             x = {Mapped(f.code), sim::MakeFrame({CMD_ERROR, f.code}), 0, quick};
@@ -346,28 +352,29 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
                 x.lost = x.knownLost = true;
             } else {
                 x = {2, {}, ComReadTotalTimeout - 50, waitMax};
+                x.spoils = true;
             }
             break;
         case F::DropMid:
             // Half a reply, then nothing more: the receive ends at its
-            // deadline on serial, with the first delivery on TCP.
-            if (tcp) {
-                x = {2, {}, 0, quick};
-                x.lost = true;
-                x.settleMs = 150;
-            } else {
-                x = {2, {}, ComWaitMin, waitMax};
-            }
+            // deadline on serial, with the first delivery on TCP. An exchange
+            // that follows at once, before the close, goes on a new
+            // connection; a later one finds the connection closed.
+            x = tcp ? Faulted{2, {}, 0, quick} : Faulted{2, {}, ComWaitMin, waitMax};
+            x.spoils = true;
+            x.lost = tcp;
+            x.settleMs = tcp ? 150 : 0;
             break;
         case F::Trickle:
             x = {2, {}, tcp ? 0 : ComWaitMin, tcp ? quick : waitMax};
-            x.inFlight = true;
+            x.inFlight = x.spoils = true;
             x.settleMs = static_cast<long>(normal.size()) * 100 + 200;
             break;
         case F::Noise:
             // TCP drops what has arrived of an over-long delivery; serial
             // reads and drops the stream until its deadline.
             x = {2, {}, tcp ? 0 : ComWaitMin, tcp ? quick : waitMax};
+            x.spoils = true;
             x.settleMs = 200;
             break;
     }
@@ -413,16 +420,19 @@ struct Follower {
     long maxMs;
 };
 
-Follower FollowerOf(const FaultRow& f, const Faulted& x, Transport t, long ordinaryMs) {
+Follower FollowerOf(const Faulted& x, Transport t, long ordinaryMs) {
     const bool tcp = t == Transport::Tcp;
-    if (x.lost) {
-        // Known closed: nothing is sent (1). Closed under it: the receive
-        // sees the end of the connection (2).
-        return {x.knownLost ? 1 : 2, tcp ? TcpQuickMax : ordinaryMs};
-    }
-    if (!x.inFlight) return {0, ordinaryMs};
-    if (f.kind == F::Late) return {2, tcp ? TcpWaitMax : ComWaitMax};  // the scale is still busy with the old one
-    return {2, tcp ? TcpQuickMax : ComWaitMax};                        // stray bytes come first
+    // Known closed: nothing is sent (1).
+    if (x.knownLost) return {1, tcp ? TcpQuickMax : ordinaryMs};
+    // TCP: a new connection leaves whatever is still coming behind.
+    if (tcp) return {0, ordinaryMs};
+    // Serial: the line is drained first, at most for ComSoftTimeout plus
+    // one read call; a line quiet for a whole read call ends it after that.
+    const long drain = x.spoils ? ComWaitMax : 0;
+    if (!x.inFlight) return {0, drain + ordinaryMs};
+    // Bytes coming slower than ComHardTimeout apart: the drain ends after the
+    // first, and the others come before the follower's reply.
+    return {2, drain + ComWaitMax};
 }
 
 CellExpect ExpectCell(const Variant& v, const FaultRow& f, Transport t, const Fields& before, long lateDelayMs) {
@@ -495,7 +505,7 @@ CellExpect ExpectCell(const Variant& v, const FaultRow& f, Transport t, const Fi
             bool goOn = true;
             if (v.stage == CMD_GET_NAME) {
                 nameResult = stage;
-                const Follower next = FollowerOf(f, x, t, ordinary);
+                const Follower next = FollowerOf(x, t, ordinary);
                 ssidResult = next.result;
                 e.maxMs += next.maxMs + ordinary;
                 if (x.lost && x.knownLost) goOn = false;  // the ssid query is never sent
@@ -506,8 +516,7 @@ CellExpect ExpectCell(const Variant& v, const FaultRow& f, Transport t, const Fi
                 out.serial = u"12345";
                 out.name = u"Scale";
             }
-            // After a drop in mid-reply the ssid query goes out, but nobody reads it.
-            if (goOn && !(v.stage == CMD_GET_NAME && x.lost)) e.requests.push_back(CMD_GET_WIFI_SSID);
+            if (goOn) e.requests.push_back(CMD_GET_WIFI_SSID);
             if (v.stage == CMD_GET_WIFI_SSID) ssidResult = stage;
             if (goOn && ssidResult == 0) {
                 out.portWiFi = 5000;
@@ -783,6 +792,96 @@ INSTANTIATE_TEST_SUITE_P(, FaultMatrixCells,
                                            MatrixParam{Transport::Com, Cmd::GetWiFi, "serial_GetWiFi"},
                                            MatrixParam{Transport::Com, Cmd::SetWifi, "serial_SetWifi"}),
                          [](const ::testing::TestParamInfo<MatrixParam>& info) { return std::string(info.param.name); });
+
+// The retry a program makes at once after a faulted ReadWeight, while the
+// scale already shows another load: it gives that load with 0, or a
+// failure, but never the faulted call's reading with 0 (a late or split
+// reply of the faulted call passing for the retry's answer).
+constexpr int32_t RetryWeight = 4321;
+
+int32_t RetryResult(const FaultRow& f, const Faulted& x, Transport t) {
+    if (x.knownLost) return 1;  // the connection the scale closed: nothing is sent
+    // Bytes coming slower than ComHardTimeout apart outlast the drain.
+    if (t == Transport::Com && f.kind == F::Trickle) return 2;
+    return 0;
+}
+
+void RunRetry(Bench& b, const FaultRow& f) {
+    const Transport t = b.transport;
+    const bool tcp = t == Transport::Tcp;
+    SCOPED_TRACE(std::string(TransportName(t)) + " ReadWeight retry " + f.name);
+    b.scale.ClearFaults();
+    b.scale.SetState(BaseState());
+    b.scale.Update([](sim::ScaleState& st) { st.weight = FaultedWeight; });
+    b.dropOn = -1;
+    const long lateDelayMs = tcp ? TcpWaitMax + 300 : SoftTimeout + 200;
+    const Faulted x = Expected(f, t, CMD_GET_WEIGHT, lateDelayMs);
+
+    TScales s;
+    s.put_Connection(b.connection);
+    ASSERT_EQ(s.OpenConnection(), 0);
+
+    std::promise<void> seen;
+    std::thread dropper;
+    if (tcp && f.kind == F::DropMid) {
+        b.dropSeen = &seen;
+        dropper = std::thread([&b, future = seen.get_future()] {
+            if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return;
+            SleepMs(50);
+            b.server.DropTcpClients();
+        });
+    }
+    Arm(b, f, CMD_GET_WEIGHT, 1, lateDelayMs);
+
+    s.ReadWeight();
+    b.scale.Update([](sim::ScaleState& st) { st.weight = RetryWeight; });
+    const auto t0 = Clock::now();
+    const int32_t retry = s.ReadWeight();
+    const long took = MsSince(t0);
+    const int32_t weight = s.get_Weight();
+
+    EXPECT_FALSE(retry == 0 && weight == FaultedWeight) << "the faulted call's reading came back with 0";
+    EXPECT_EQ(retry, RetryResult(f, x, t));
+    if (retry == 0) {
+        EXPECT_EQ(weight, RetryWeight);
+    }
+    // One renewal of the link (a connect, or a drain of up to ComSoftTimeout
+    // plus a read call) and one exchange.
+    EXPECT_LE(took, tcp ? TcpWaitMax : 2 * ComWaitMax);
+
+    SleepMs(x.settleMs);
+    if (dropper.joinable()) {
+        if (b.dropOn != -1) seen.set_value();
+        dropper.join();
+    }
+    b.dropSeen = nullptr;
+    b.scale.ClearFaults();
+}
+
+void PrintTo(Transport t, std::ostream* os) { *os << TransportName(t); }
+
+class FaultMatrixRetry : public FaultMatrix, public ::testing::WithParamInterface<Transport> {};
+
+TEST_P(FaultMatrixRetry, ReadWeightRetriedAtOnce) {
+    Bench b;
+    b.transport = GetParam();
+    if (b.transport == Transport::Tcp) {
+        b.connection = U16("127.0.0.1:" + std::to_string(b.server.ListenTcp(0)));
+        Observe(b);
+    } else {
+        b.server.OpenPty(ComLink(5));
+        b.server.SetLineSetting(0, 0);
+        b.connection = u"COM5";
+    }
+    for (const FaultRow& f : Faults) RunRetry(b, f);
+    b.scale.SetRequestObserver(nullptr);
+    b.server.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultMatrixRetry, ::testing::Values(Transport::Tcp, Transport::Com),
+                         [](const ::testing::TestParamInfo<Transport>& info) {
+                             return std::string(TransportName(info.param));
+                         });
 
 }  // namespace
 }  // namespace pesolink

@@ -161,6 +161,20 @@ TEST(SimProgram, ServesAndFollowsCommands) {
     EXPECT_EQ(Exchange(port, MakeFrame({0x2D}), 9), Bytes({0xF8, 0x55, 0xCE, 0x02, 0x00, 0x28, 0x11, 0x11, 0x28}));
     EXPECT_EQ(sim.Line(), "request F8 55 CE 01 00 2D 2D 00");
 
+    // The load changes once the faulted reply is built.
+    sim.Say("fault refuse cmd=0x23 after-weight=5");
+    EXPECT_EQ(sim.Line(), "ok");
+    EXPECT_EQ(Exchange(port, MakeFrame({0x23}), 8), MakeFrame({0x15}));
+    EXPECT_EQ(sim.Line(), "request F8 55 CE 01 00 23 23 00");
+    EXPECT_EQ(Exchange(port, MakeFrame({0x23}), 16), MakeFrame({0x23, 5, 0, 0, 0, 2, 1, 0, 0}));
+    EXPECT_EQ(sim.Line(), "request F8 55 CE 01 00 23 23 00");
+    sim.Say("weight -2");
+    EXPECT_EQ(sim.Line(), "ok");
+    sim.Say("single on");
+    EXPECT_EQ(sim.Line(), "ok");
+    sim.Say("single off");
+    EXPECT_EQ(sim.Line(), "ok");
+
     sim.Say("name Big Scale");
     EXPECT_EQ(sim.Line(), "ok");
     sim.Say("set refuseTare on");
@@ -174,7 +188,7 @@ TEST(SimProgram, ServesAndFollowsCommands) {
 
     // Mistakes are reported and change nothing.
     for (const char* bad : {"weight heavy", "fault sometimes", "fault delay delay=x", "set nothing 1", "line 4800,9",
-                            "frobnicate"}) {
+                            "single maybe", "fault delay after-weight=x", "frobnicate"}) {
         sim.Say(bad);
         EXPECT_EQ(sim.Line().rfind("error: ", 0), 0u) << bad;
     }

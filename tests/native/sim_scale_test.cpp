@@ -420,6 +420,19 @@ TEST(SimScaleFault, DelayAndSplitTellTheTransportHowToPace) {
     EXPECT_EQ(r.pieces[0].first.size(), 4u);
 }
 
+// A late reply carries the weight of its request; the load changes once it
+// is built, so the next request sees the new one.
+TEST(SimScaleFault, WeightAfterChangesTheLoadBehindTheFaultedReply) {
+    SimScale s;
+    Fault late{FaultKind::Delay};
+    late.delayMs = 2600;
+    late.weightAfter = 2000;
+    s.AddFault(late);
+    EXPECT_EQ(Ask(s, H("23")).bytes, MakeFrame(H("23 E8 03 00 00 02 01 00 00")));
+    EXPECT_EQ(s.State().weight, 2000);
+    EXPECT_EQ(Ask(s, H("23")).bytes, MakeFrame(H("23 D0 07 00 00 02 01 00 00")));
+}
+
 TEST(SimScaleFault, MatchingCountAndOrder) {
     SimScale s;
     Fault forName{FaultKind::Refuse};

@@ -152,6 +152,24 @@ TEST_F(SimServerTcp, DropTcpClientsClosesEveryConnection) {
     EXPECT_EQ(server.TcpClientCount(), 0u);
 }
 
+// With a single client slot a second connection waits in the backlog and
+// is served once the first one has ended.
+TEST_F(SimServerTcp, SingleConnectionServesTheNextClientAfterTheFirstEnds) {
+    server.SetSingleConnection(true);
+    Send(fd, MakeFrame({0x20}));
+    ASSERT_EQ(ReadFor(fd, NameReply.size(), 2000), NameReply);
+    const int other = ConnectLoopback(port);
+    ASSERT_GE(other, 0);
+    Send(other, MakeFrame({0x20}));
+    EXPECT_TRUE(ReadFor(other, 1, 300).empty());
+    close(fd);
+    fd = -1;
+    const auto start = Clock::now();
+    EXPECT_EQ(ReadFor(other, NameReply.size(), 2000), NameReply);
+    EXPECT_LT(Ms(start), 500);
+    close(other);
+}
+
 TEST_F(SimServerTcp, DelayAndSplitArePacedOnTheWire) {
     Fault d{FaultKind::Delay};
     d.delayMs = 300;

@@ -257,6 +257,53 @@ TEST_F(FaultSlice, ReadWeightAndGetWiFiOnBothTransports) {
     }
 }
 
+// A program that retries at once after a time-out, while the scale, now
+// showing a new load, sends the old reply late: the retry gives the new
+// weight, never the old one with 0. TCP goes on a new connection (also to a
+// scale that takes one connection at a time); serial drains the line first.
+TEST_F(FaultSlice, RetryAfterALateReplyGetsTheNewWeight) {
+    struct Case {
+        const char* name;
+        bool tcp, single;
+        int delayMs;  // past the receive: TCP 2000 ms, serial one read call
+        long retryMax;
+    };
+    const Case cases[] = {
+        {"tcp", true, false, 2600, QuickMax},
+        {"tcp, one connection at a time", true, true, 2600, TcpWaitMax},
+        {"serial", false, false, 1300, QuickMax + 300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(Sim().Command("clear"));
+        ASSERT_TRUE(Sim().Command("weight 1000"));
+        ASSERT_TRUE(Sim().Command(c.single ? "single on" : "single off"));
+        auto s = Open(c.tcp ? TcpText() : ComText());
+        ASSERT_TRUE(s) << "no connection";
+        ASSERT_TRUE(Sim().Command("fault delay cmd=0x23 delay=" + std::to_string(c.delayMs) + " after-weight=2000"));
+
+        LONG first = -100, retry = -100, third = -100, weight = 0;
+        ASSERT_EQ(s->ReadWeight(&first), S_OK);
+        EXPECT_EQ(first, 2);
+        const DWORD t0 = GetTickCount();
+        ASSERT_EQ(s->ReadWeight(&retry), S_OK);
+        const long took = MsSince(t0);
+        s->get_Weight(&weight);
+        EXPECT_FALSE(retry == 0 && weight == 1000) << "the old reading came back with 0";
+        EXPECT_EQ(retry, 0);
+        EXPECT_EQ(weight, 2000);
+        EXPECT_LE(took, c.retryMax);
+        ASSERT_EQ(s->ReadWeight(&third), S_OK);
+        s->get_Weight(&weight);
+        EXPECT_EQ(third, 0);
+        EXPECT_EQ(weight, 2000);
+        s->CloseConnection(&third);
+        Sleep(c.tcp ? 1000 : 200);  // the late reply is out before the next case
+    }
+    ASSERT_TRUE(Sim().Command("single off"));
+    ASSERT_TRUE(Sim().Command("weight " + std::to_string(ScaleWeight)));
+}
+
 struct ReentrantCase {
     const char* name;
     bool tcp;
