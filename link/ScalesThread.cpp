@@ -18,10 +18,7 @@ TScalesThread::~TScalesThread() {
     Terminate();
     if (thread_.joinable()) thread_.join();
     Tcp.Disconnect();
-    if (ComOwner == this) {
-        if (ComIsOpen()) ComClose();
-        ComOwner = nullptr;
-    }
+    ComClose();
 }
 
 void TScalesThread::Resume() {
@@ -201,6 +198,12 @@ void TScalesThread::ServeCom() {
             const int32_t n = std::clamp<int32_t>(Command.Length, 0, FrameBufSize);
             std::memcpy(LocalBuf.data(), Command.Buf, static_cast<std::size_t>(n));
             LocalCount = static_cast<std::size_t>(n);
+            // The port's turn lasts from this send to the end of its receive;
+            // without it nothing is sent, and the receive times out.
+            if (!TakePortTurn()) {
+                Post(0);
+                break;
+            }
             // A reply that came after its receive gave up must not pass for
             // the answer to this request.
             ComDiscardInput();
@@ -212,7 +215,6 @@ void TScalesThread::ServeCom() {
         case ModeClose:
             Mode = ModeIdle;
             ComClose();
-            if (ComOwner == this) ComOwner = nullptr;
             Post(0);
             break;
         default:
@@ -230,23 +232,30 @@ void TScalesThread::ComOpenRequest(uint32_t baud, uint8_t parity) {
         Post(1);
         return;
     }
-    ComPortNumber = static_cast<uint16_t>(port & 0xFFFF);
-    ComParity = parity;
-    if (ComOpen(ComQueueSize, ComQueueSize, baud)) {
-        ComOwner = this;
-        Post(0);
-    } else {
-        ComClose();
-        Post(1);
-    }
+    // A failed open leaves no hold on the port.
+    Post(port_.Open(static_cast<uint16_t>(port & 0xFFFF), ComQueueSize, ComQueueSize, baud, parity) ? 0 : 1);
+}
+
+bool TScalesThread::TakePortTurn() {
+    turnMissed_ = !port_.BeginExchange(ReadTimeout + ComTurnSlack);
+    return !turnMissed_;
 }
 
 void TScalesThread::ComReceive() {
     Mode = ModeIdle;
+    // A send that missed the port's turn is not waited for twice.
+    const bool turn = !turnMissed_ && TakePortTurn();
+    turnMissed_ = false;
     int32_t code = 0;
     Command.Length = 0;
     const uint32_t start = TickCount();
     std::fill(LocalBuf.begin(), LocalBuf.end(), 0);
+    if (!turn) {
+        // Another holder's reply must not be taken: the line counts as silent.
+        PauseUntil(start, ReadTimeout);
+        Post(3);
+        return;
+    }
     constexpr int32_t localCapacity = FrameBufSize - 1;  // 1500
 
     // One read appended to Buf; false once Buf is full (a stream longer
@@ -290,6 +299,7 @@ void TScalesThread::ComReceive() {
         }
     }
     code = ApplyErrorReply(Command.Buf, Command.Length, code);
+    port_.EndExchange();
     Post(code);
 }
 
