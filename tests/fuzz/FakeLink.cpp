@@ -315,8 +315,8 @@ ComDevice ComOpenDevice(uint16_t portNumber) {
     return 1;
 }
 
-bool ComDeviceSetTimeouts(ComDevice device) { return device != ComNoDevice && FakeLink::PortOpen(); }
-bool ComDeviceSetBuffers(ComDevice device, uint32_t, uint32_t) { return device != ComNoDevice && FakeLink::PortOpen(); }
+bool ComDeviceSetTimeouts(ComDevice device) { return device != ComNoDevice && fuzz::FakeLink::PortOpen(); }
+bool ComDeviceSetBuffers(ComDevice device, uint32_t, uint32_t) { return device != ComNoDevice && fuzz::FakeLink::PortOpen(); }
 
 bool ComDeviceSetState(ComDevice device, uint32_t baud, uint8_t) {
     FarEnd& f = Far();
