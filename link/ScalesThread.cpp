@@ -251,8 +251,8 @@ void TScalesThread::ComReceive() {
     const uint32_t start = TickCount();
     std::fill(LocalBuf.begin(), LocalBuf.end(), 0);
     if (!turn) {
-        // Another holder's reply must not be taken: the line counts as silent.
-        PauseUntil(start, ReadTimeout);
+        // The wait for the port was this exchange's time-out: nothing is
+        // read, so that another holder's reply cannot be taken.
         Post(3);
         return;
     }
