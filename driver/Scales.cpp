@@ -91,8 +91,9 @@ bool PortAllowed(int32_t value) { return value >= 0 && value <= 65535; }
 TScales::TScales() = default;
 
 // The worker never touches the object's texts, and Link is declared first,
-// so it goes last: the worker is stopped and joined and its TCP connection
-// (and a serial port it opened) closed after every other field is gone.
+// so it goes last: the worker is stopped and joined, its TCP connection
+// closed and its hold on a serial port dropped (the port closes when no other
+// object holds it) after every other field is gone.
 TScales::~TScales() = default;
 
 // ---------------------------------------------------------------------------

@@ -23,7 +23,7 @@ bool WholeFrame(const uint8_t* bytes, std::size_t n) {
 // read, as a receive does). A read that takes bytes and ends before its own
 // limit with room to spare ended on such a gap; a read that takes nothing
 // waited a whole read call. Returns the number of bytes dropped.
-int32_t DrainComInput(uint32_t bound) {
+int32_t DrainComInput(ComPortHold& port, uint32_t bound) {
     uint8_t scratch[ComReadChunk];
     const uint32_t hard = ComHardTimeout > 0 ? static_cast<uint32_t>(ComHardTimeout) : 0;
     const uint32_t start = TickCount();
@@ -31,7 +31,7 @@ int32_t DrainComInput(uint32_t bound) {
     int32_t dropped = 0;
     for (;;) {
         const uint32_t before = TickCount();
-        const int32_t n = ComRead(scratch, ComReadChunk);
+        const int32_t n = port.Read(scratch, ComReadChunk);
         const uint32_t took = TicksSince(before);
         if (n > 0) {
             dropped += n;
@@ -58,10 +58,7 @@ TScalesThread::~TScalesThread() {
     Terminate();
     if (thread_.joinable()) thread_.join();
     Tcp.Disconnect();
-    if (ComOwner == this) {
-        if (ComIsOpen()) ComClose();
-        ComOwner = nullptr;
-    }
+    ComClose();
 }
 
 void TScalesThread::Resume() {
@@ -275,12 +272,18 @@ void TScalesThread::ServeCom() {
             const int32_t n = std::clamp<int32_t>(Command.Length, 0, FrameBufSize);
             std::memcpy(LocalBuf.data(), Command.Buf, static_cast<std::size_t>(n));
             LocalCount = static_cast<std::size_t>(n);
+            // The port's turn lasts from this send to the end of its receive;
+            // without it nothing is sent, and the receive times out.
+            if (!TakePortTurn()) {
+                Post(0);
+                break;
+            }
             if (comSpoiled_) {
                 // The rest of a reply the last receive gave up on may still
                 // be coming: let it pass before the request goes out.
                 comSpoiled_ = false;
                 if (ComIsOpen()) {
-                    RenewalDropped = DrainComInput(ReadTimeout);
+                    RenewalDropped = DrainComInput(port_, ReadTimeout);
                     Renewal = RenewDrained;
                 }
             }
@@ -296,7 +299,6 @@ void TScalesThread::ServeCom() {
             Mode = ModeIdle;
             comSpoiled_ = false;
             ComClose();
-            if (ComOwner == this) ComOwner = nullptr;
             Post(0);
             break;
         default:
@@ -315,23 +317,30 @@ void TScalesThread::ComOpenRequest(uint32_t baud, uint8_t parity) {
         Post(1);
         return;
     }
-    ComPortNumber = static_cast<uint16_t>(port & 0xFFFF);
-    ComParity = parity;
-    if (ComOpen(ComQueueSize, ComQueueSize, baud)) {
-        ComOwner = this;
-        Post(0);
-    } else {
-        ComClose();
-        Post(1);
-    }
+    // A failed open leaves no hold on the port.
+    Post(port_.Open(static_cast<uint16_t>(port & 0xFFFF), ComQueueSize, ComQueueSize, baud, parity) ? 0 : 1);
+}
+
+bool TScalesThread::TakePortTurn() {
+    turnMissed_ = !port_.BeginExchange(ReadTimeout + ComTurnSlack);
+    return !turnMissed_;
 }
 
 void TScalesThread::ComReceive() {
     Mode = ModeIdle;
+    // A send that missed the port's turn is not waited for twice.
+    const bool turn = !turnMissed_ && TakePortTurn();
+    turnMissed_ = false;
     int32_t code = 0;
     Command.Length = 0;
     const uint32_t start = TickCount();
     std::fill(LocalBuf.begin(), LocalBuf.end(), 0);
+    if (!turn) {
+        // The wait for the port was this exchange's time-out: nothing is
+        // read, so that another holder's reply cannot be taken.
+        Post(3);
+        return;
+    }
     constexpr int32_t localCapacity = FrameBufSize - 1;  // 1500
 
     // One read appended to Buf; false once Buf is full (a stream longer
@@ -376,6 +385,7 @@ void TScalesThread::ComReceive() {
     }
     comSpoiled_ = ComIsOpen() && (full || !WholeFrame(Command.Buf, static_cast<std::size_t>(Command.Length)));
     code = ApplyErrorReply(Command.Buf, Command.Length, code);
+    port_.EndExchange();
     Post(code);
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "link/ComUnit.h"
 #include "link/Frame.h"
 #include "link/TcpClient.h"
 #include "link/WakeEvent.h"
@@ -44,12 +45,16 @@ enum : int32_t {
 constexpr uint32_t TcpConnectTimeout = 2000;  // ms
 constexpr uint32_t TcpReceiveDeadline = 2000;  // ms, whole TCP receive
 constexpr uint32_t ComQueueSize = 100000;
+// How much longer than its own receive deadline a worker waits for the turn
+// on a port it shares: one exchange of another holder lasts at most about
+// that deadline and one read call.
+constexpr uint32_t ComTurnSlack = 3000;  // ms
 
 class TScalesThread {
 public:
     TScalesThread();
-    // Stops and joins the worker, closes its TCP connection and the serial
-    // port if this worker opened it.
+    // Stops and joins the worker, closes its TCP connection and lets go of
+    // its serial port.
     ~TScalesThread();
     TScalesThread(const TScalesThread&) = delete;
     TScalesThread& operator=(const TScalesThread&) = delete;
@@ -100,6 +105,19 @@ private:
     bool LanRenew();
     void ComOpenRequest(uint32_t baud, uint8_t parity);
     void ComReceive();
+    bool TakePortTurn();
+
+    // The serial steps of this worker go to the port its own connection
+    // holds (shared with other workers on the same port number); these take
+    // the place of the module's single-port calls of the same names.
+    int32_t ComWrite(const uint8_t* data, int32_t count) { return port_.Write(data, count); }
+    int32_t ComRead(uint8_t* dest, int32_t capacity) { return port_.Read(dest, capacity); }
+    void ComDiscardInput() { port_.DiscardInput(); }
+    bool ComIsOpen() const { return port_.Held(); }
+    void ComClose() { port_.Release(); }
+
+    ComPortHold port_;
+    bool turnMissed_ = false;  // the last send went without the port's turn
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -5,7 +5,8 @@
 #   2. com_wine_tests.exe (type library, object, early and late binding,
 #      error information, exports, module start);
 #   3. whole sessions from VBScript and JScript through cscript, over TCP
-#      to 127.0.0.1 and over a Wine COM port, against simulated scales;
+#      to 127.0.0.1 and over a Wine COM port, against simulated scales, and
+#      one script with two objects on two COM ports of two scales;
 #   4. the example clients.
 #
 #   scripts/test-wine-com.sh [GTEST_ARGS...]
@@ -21,6 +22,8 @@ WIN_BUILD="${PESOLINK_COM_WIN_BUILD:-$ROOT/build/com-win}"
 NATIVE_BUILD="${PESOLINK_COM_NATIVE_BUILD:-$ROOT/build/com-native}"
 JOBS="${PESOLINK_JOBS:-2}"
 COM_NUMBER=6
+COM_A_NUMBER=25  # the two-scales session
+COM_B_NUMBER=26
 CLSID='{247CDF44-C023-4103-B15A-79EC87E06591}'
 LIBID='{0ECE549C-A213-4931-AC3D-3CE991362149}'
 IID='{10562340-B522-423D-A28D-269CCD5BD2CF}'
@@ -137,9 +140,19 @@ wine_map_com "$COM_NUMBER" "$GOOD_PTY"
 # The faulty scale, TCP only.
 start_sim faulty --tcp 0
 read -r FAULTY_PORT <"$RUN/faulty.ready"
+# Two more scales, each on a COM port of its own, for the programs that use
+# two scales at once; they answer at 4800 baud, even parity.
+start_sim scaleA --pty "$RUN/scaleA.pty" --line 4800,2
+read -r SCALE_A_PTY <"$RUN/scaleA.ready"
+start_sim scaleB --pty "$RUN/scaleB.pty" --line 4800,2
+read -r SCALE_B_PTY <"$RUN/scaleB.ready"
+wine_map_com "$COM_A_NUMBER" "$SCALE_A_PTY"
+wine_map_com "$COM_B_NUMBER" "$SCALE_B_PTY"
+sim scaleA "weight 1000"
+sim scaleB "weight 2000"
 # A loopback port that nobody listens on: bind one, take its number, free it.
 CLOSED_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-say "scales: good 127.0.0.1:$GOOD_PORT and COM$COM_NUMBER, faulty 127.0.0.1:$FAULTY_PORT, closed port $CLOSED_PORT"
+say "scales: good 127.0.0.1:$GOOD_PORT and COM$COM_NUMBER, faulty 127.0.0.1:$FAULTY_PORT, closed port $CLOSED_PORT, two more on COM$COM_A_NUMBER and COM$COM_B_NUMBER"
 
 # The values the session scripts expect; applied again before each client,
 # since the sessions change them.
@@ -259,13 +272,15 @@ export PESOLINK_COM_DLL="$WIN_DLL"
 export PESOLINK_SIM_TCP="127.0.0.1:$GOOD_PORT"
 export PESOLINK_SIM_WEIGHT=2500
 export PESOLINK_SIM_TARE=-250
+export PESOLINK_SIM_COM_A="COM$COM_A_NUMBER" PESOLINK_SIM_WEIGHT_A=1000
+export PESOLINK_SIM_COM_B="COM$COM_B_NUMBER" PESOLINK_SIM_WEIGHT_B=2000
 t0=$SECONDS
 gtest_status=0
 run_wine "$RUN/gtest.log" 240 "$TESTS_EXE" "$@" || gtest_status=$?
 if ((gtest_status != 0)); then
     cat "$RUN/gtest.log"
 else
-    grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$RUN/gtest.log" || true
+    grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]|^one exchange' "$RUN/gtest.log" | tr -d '\r' || true
 fi
 gtest_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$RUN/gtest.log")
 gtest_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$RUN/gtest.log")
@@ -303,6 +318,11 @@ for lang in vbs js; do
     reset_good
     session "$lang-serial" "com_session.$lang" serial "COM$COM_NUMBER"
 done
+
+# Two scales on two COM ports, driven from one script: each object reads its
+# own scale, and closing or releasing one leaves the other working.
+session "vbs-two-scales" "com_two_scales.vbs" "COM$COM_A_NUMBER" "COM$COM_B_NUMBER" 1000 2000
+grep -h '^one weighing' "$RUN/vbs-two-scales.log" | tr -d '\r' | sed 's/^/  /' || true
 
 # --- 4. the example clients ----------------------------------------------------------
 reset_good

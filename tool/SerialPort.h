@@ -1,5 +1,5 @@
 // The serial module as the tool's probe sees it. ComUnitPort forwards to the
-// process-wide serial module of the scale link.
+// single-port calls of the scale link's serial module.
 #pragma once
 
 #include <cstdint>

@@ -20,8 +20,6 @@ namespace pesolink {
 
 namespace {
 
-int ComHandle = -1;
-
 speed_t SpeedFor(uint32_t baud) {
     switch (baud) {
         case 1200: return B1200;
@@ -53,60 +51,57 @@ std::string ComDeviceName(uint16_t portNumber) {
     return "/dev/ttyS" + std::to_string(static_cast<int>(portNumber) - 1);
 }
 
-bool ComOpen(uint32_t inQueue, uint32_t outQueue, uint32_t baud) {
-    if (ComHandle >= 0) ComClose();
-    const std::string name = ComDeviceName(ComPortNumber);
-    ComHandle = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (ComHandle < 0) return false;
-    if (!ComSetTimeouts()) return false;
-    if (!ComSetBuffers(inQueue, outQueue)) return false;
-    if (!ComSetState(baud)) return false;
-    return true;
+ComDevice ComOpenDevice(uint16_t portNumber) {
+    const std::string name = ComDeviceName(portNumber);
+    const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    return fd < 0 ? ComNoDevice : static_cast<ComDevice>(fd);
 }
 
-// Read time-outs are applied per call by ComRead itself.
-bool ComSetTimeouts() { return ComHandle >= 0; }
+// Read time-outs are applied per call by ComDeviceRead itself.
+bool ComDeviceSetTimeouts(ComDevice device) { return device != ComNoDevice; }
 
-// The kernel's queues are fixed; only the handle is checked.
-bool ComSetBuffers(uint32_t, uint32_t) { return ComHandle >= 0; }
+// The kernel's queues are fixed; only the descriptor is checked.
+bool ComDeviceSetBuffers(ComDevice device, uint32_t, uint32_t) { return device != ComNoDevice; }
 
-bool ComSetState(uint32_t baud) {
-    if (ComHandle < 0) return false;
+bool ComDeviceSetState(ComDevice device, uint32_t baud, uint8_t parity) {
+    if (device == ComNoDevice) return false;
+    const int fd = static_cast<int>(device);
     const speed_t speed = SpeedFor(baud);
     if (speed == 0) return false;
     termios tio{};
-    if (tcgetattr(ComHandle, &tio) != 0) return false;
+    if (tcgetattr(fd, &tio) != 0) return false;
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS | PARENB | PARODD | CMSPAR);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK);
     // Parity is generated on transmit; INPCK only marks it for the far end
     // of a pseudo-terminal, which cannot carry the parity bit itself.
-    switch (ComParity) {
+    switch (parity) {
         case 1: tio.c_cflag |= PARENB | PARODD; break;
         case 2: tio.c_cflag |= PARENB; break;
         case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
         case 4: tio.c_cflag |= PARENB | CMSPAR; break;
         default: break;
     }
-    if (ComParity != 0) tio.c_iflag |= INPCK;
+    if (parity != 0) tio.c_iflag |= INPCK;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
-    if (tcsetattr(ComHandle, TCSANOW, &tio) == 0) return true;
+    if (tcsetattr(fd, TCSANOW, &tio) == 0) return true;
     if (errno != EINVAL) return false;
     termios now{};
-    return tcgetattr(ComHandle, &now) == 0 && SameIgnoringParity(now, tio);
+    return tcgetattr(fd, &now) == 0 && SameIgnoringParity(now, tio);
 }
 
-int32_t ComWrite(const uint8_t* data, int32_t count) {
-    if (ComHandle < 0 || count <= 0) return 0;
+int32_t ComDeviceWrite(ComDevice device, const uint8_t* data, int32_t count) {
+    if (device == ComNoDevice || data == nullptr || count <= 0) return 0;
+    const int fd = static_cast<int>(device);
     int32_t done = 0;
     const uint32_t start = TickCount();
     const uint32_t limit = 2u * static_cast<uint32_t>(count) + 2u;
     while (done < count) {
-        const ssize_t n = write(ComHandle, data + done, static_cast<std::size_t>(count - done));
+        const ssize_t n = write(fd, data + done, static_cast<std::size_t>(count - done));
         if (n > 0) {
             done += static_cast<int32_t>(n);
             continue;
@@ -115,7 +110,7 @@ int32_t ComWrite(const uint8_t* data, int32_t count) {
         if (n < 0 && errno == EAGAIN) {
             const uint32_t spent = TicksSince(start);
             if (spent >= limit) break;
-            pollfd p{ComHandle, POLLOUT, 0};
+            pollfd p{fd, POLLOUT, 0};
             poll(&p, 1, static_cast<int>(limit - spent));
             continue;
         }
@@ -124,8 +119,9 @@ int32_t ComWrite(const uint8_t* data, int32_t count) {
     return done;
 }
 
-int32_t ComRead(uint8_t* dest, int32_t capacity) {
-    if (ComHandle < 0 || capacity <= 0) return 0;
+int32_t ComDeviceRead(ComDevice device, uint8_t* dest, int32_t capacity, int32_t interByteMs) {
+    if (device == ComNoDevice || dest == nullptr || capacity <= 0) return 0;
+    const int fd = static_cast<int>(device);
     const int32_t want = std::min(ComReadChunk, capacity);
     const uint32_t start = TickCount();
     int32_t got = 0;
@@ -133,8 +129,8 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
         const uint32_t spent = TicksSince(start);
         if (spent >= static_cast<uint32_t>(ComReadTotalTimeout)) break;
         int timeout = static_cast<int>(ComReadTotalTimeout - spent);
-        if (got > 0 && ComHardTimeout > 0) timeout = std::min(timeout, static_cast<int>(ComHardTimeout));
-        pollfd p{ComHandle, POLLIN, 0};
+        if (got > 0 && interByteMs > 0) timeout = std::min(timeout, static_cast<int>(interByteMs));
+        pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, timeout);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
@@ -146,7 +142,7 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(left));
             break;
         }
-        const ssize_t n = read(ComHandle, dest + got, static_cast<std::size_t>(want - got));
+        const ssize_t n = read(fd, dest + got, static_cast<std::size_t>(want - got));
         if (n > 0) {
             got += static_cast<int32_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -158,15 +154,12 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
     return got;
 }
 
-void ComDiscardInput() {
-    if (ComHandle >= 0) tcflush(ComHandle, TCIFLUSH);
+void ComDeviceDiscardInput(ComDevice device) {
+    if (device != ComNoDevice) tcflush(static_cast<int>(device), TCIFLUSH);
 }
 
-void ComClose() {
-    if (ComHandle >= 0) close(ComHandle);
-    ComHandle = -1;
+void ComDeviceClose(ComDevice device) {
+    if (device != ComNoDevice) close(static_cast<int>(device));
 }
-
-bool ComIsOpen() { return ComHandle >= 0; }
 
 }  // namespace pesolink

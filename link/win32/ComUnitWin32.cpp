@@ -1,5 +1,5 @@
-// Serial module on a Win32 communications device: one handle per process,
-// synchronous ReadFile/WriteFile whose duration the port's time-outs shape.
+// Serial module on a Win32 communications device: synchronous
+// ReadFile/WriteFile whose duration the port's time-outs shape.
 #include <windows.h>
 
 #include <algorithm>
@@ -12,7 +12,7 @@ namespace pesolink {
 
 namespace {
 
-HANDLE ComHandle = INVALID_HANDLE_VALUE;
+HANDLE AsHandle(ComDevice device) { return reinterpret_cast<HANDLE>(device); }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
@@ -20,7 +20,9 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 std::string ComDeviceName(uint16_t portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
-DCB ComLineSettings(uint32_t baud) {
+DCB ComLineSettings(uint32_t baud) { return ComLineSettings(baud, ComParity); }
+
+DCB ComLineSettings(uint32_t baud, uint8_t parity) {
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof(DCB);
@@ -42,7 +44,7 @@ DCB ComLineSettings(uint32_t baud) {
     dcb.XonLim = 600;
     dcb.XoffLim = 150;
     dcb.ByteSize = 8;
-    dcb.Parity = ComParity;
+    dcb.Parity = parity;
     dcb.StopBits = ONESTOPBIT;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
@@ -64,67 +66,59 @@ COMMTIMEOUTS ComTimeoutSettings() {
     return t;
 }
 
-bool ComOpen(uint32_t inQueue, uint32_t outQueue, uint32_t baud) {
-    if (ComHandle != INVALID_HANDLE_VALUE) ComClose();
-    const std::wstring name = Widen(ComDeviceName(ComPortNumber));
-    ComHandle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (ComHandle == INVALID_HANDLE_VALUE) return false;
-    // A failure from here on leaves the handle open: the caller closes it.
-    if (!ComSetTimeouts()) return false;
-    if (!ComSetBuffers(inQueue, outQueue)) return false;
-    if (!ComSetState(baud)) return false;
-    return true;
+ComDevice ComOpenDevice(uint16_t portNumber) {
+    const std::wstring name = Widen(ComDeviceName(portNumber));
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? ComNoDevice : reinterpret_cast<ComDevice>(h);
 }
 
-bool ComSetTimeouts() {
-    if (ComHandle == INVALID_HANDLE_VALUE) return false;
+bool ComDeviceSetTimeouts(ComDevice device) {
+    if (device == ComNoDevice) return false;
     COMMTIMEOUTS t = ComTimeoutSettings();
-    return SetCommTimeouts(ComHandle, &t) != FALSE;
+    return SetCommTimeouts(AsHandle(device), &t) != FALSE;
 }
 
-bool ComSetBuffers(uint32_t inQueue, uint32_t outQueue) {
-    if (ComHandle == INVALID_HANDLE_VALUE) return false;
-    return SetupComm(ComHandle, inQueue, outQueue) != FALSE;
+bool ComDeviceSetBuffers(ComDevice device, uint32_t inQueue, uint32_t outQueue) {
+    if (device == ComNoDevice) return false;
+    return SetupComm(AsHandle(device), inQueue, outQueue) != FALSE;
 }
 
-bool ComSetState(uint32_t baud) {
-    if (ComHandle == INVALID_HANDLE_VALUE) return false;
-    DCB dcb = ComLineSettings(baud);
-    if (SetCommState(ComHandle, &dcb)) return true;
+bool ComDeviceSetState(ComDevice device, uint32_t baud, uint8_t parity) {
+    if (device == ComNoDevice) return false;
+    DCB dcb = ComLineSettings(baud, parity);
+    if (SetCommState(AsHandle(device), &dcb)) return true;
     // Some serial drivers (and Wine) cannot toggle RTS around each
     // transmission and refuse the whole record; the scale does not need the
     // toggling, so hold RTS on instead and apply the rest unchanged.
-    dcb = ComLineSettings(baud);
+    dcb = ComLineSettings(baud, parity);
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    return SetCommState(ComHandle, &dcb) != FALSE;
+    return SetCommState(AsHandle(device), &dcb) != FALSE;
 }
 
-int32_t ComWrite(const uint8_t* data, int32_t count) {
-    if (ComHandle == INVALID_HANDLE_VALUE || data == nullptr || count <= 0) return 0;
+int32_t ComDeviceWrite(ComDevice device, const uint8_t* data, int32_t count) {
+    if (device == ComNoDevice || data == nullptr || count <= 0) return 0;
     DWORD written = 0;
-    if (!WriteFile(ComHandle, data, static_cast<DWORD>(count), &written, nullptr)) return 0;
+    if (!WriteFile(AsHandle(device), data, static_cast<DWORD>(count), &written, nullptr)) return 0;
     return static_cast<int32_t>(written);
 }
 
-int32_t ComRead(uint8_t* dest, int32_t capacity) {
-    if (ComHandle == INVALID_HANDLE_VALUE || dest == nullptr || capacity <= 0) return 0;
+// The handle's own time-outs (set at the open) shape the read.
+int32_t ComDeviceRead(ComDevice device, uint8_t* dest, int32_t capacity, int32_t) {
+    if (device == ComNoDevice || dest == nullptr || capacity <= 0) return 0;
     // Asking for no more than the destination holds keeps every byte in it.
     const DWORD want = static_cast<DWORD>(std::min(ComReadChunk, capacity));
     DWORD got = 0;
-    if (!ReadFile(ComHandle, dest, want, &got, nullptr)) return 0;
+    if (!ReadFile(AsHandle(device), dest, want, &got, nullptr)) return 0;
     return static_cast<int32_t>(std::min<DWORD>(got, want));
 }
 
-void ComDiscardInput() {
-    if (ComHandle != INVALID_HANDLE_VALUE) PurgeComm(ComHandle, PURGE_RXCLEAR);
+void ComDeviceDiscardInput(ComDevice device) {
+    if (device != ComNoDevice) PurgeComm(AsHandle(device), PURGE_RXCLEAR);
 }
 
-void ComClose() {
-    if (ComHandle != INVALID_HANDLE_VALUE) CloseHandle(ComHandle);
-    ComHandle = INVALID_HANDLE_VALUE;
+void ComDeviceClose(ComDevice device) {
+    if (device != ComNoDevice) CloseHandle(AsHandle(device));
 }
-
-bool ComIsOpen() { return ComHandle != INVALID_HANDLE_VALUE; }
 
 }  // namespace pesolink

@@ -8,8 +8,10 @@
 
 namespace pesolink {
 
-// Line settings at this baud rate with the module's ComParity.
+// Line settings at this baud rate with the module's ComParity, or with the
+// parity given.
 DCB ComLineSettings(uint32_t baud);
+DCB ComLineSettings(uint32_t baud, uint8_t parity);
 // Read and write time-outs with the module's ComHardTimeout.
 COMMTIMEOUTS ComTimeoutSettings();
 

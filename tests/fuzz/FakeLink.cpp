@@ -304,38 +304,42 @@ void TcpClient::Disconnect() {
 
 std::string ComDeviceName(uint16_t portNumber) { return "fake-com" + std::to_string(portNumber); }
 
-bool ComOpen(uint32_t inQueue, uint32_t outQueue, uint32_t baud) {
-    if (ComIsOpen()) ComClose();
-    {
-        FarEnd& f = Far();
-        std::lock_guard<std::mutex> lock(f.mutex);
-        ++f.openAttempts;
-        f.lastPortNumber = ComPortNumber;
-        f.lastBaud = baud;
-        f.portOpen = true;
-        f.incoming.clear();
-    }
-    return ComSetTimeouts() && ComSetBuffers(inQueue, outQueue) && ComSetState(baud);
-}
-
-bool ComSetTimeouts() { return ComIsOpen(); }
-bool ComSetBuffers(uint32_t, uint32_t) { return ComIsOpen(); }
-bool ComSetState(uint32_t) { return ComIsOpen(); }
-
-int32_t ComWrite(const uint8_t* data, int32_t count) {
+// One far end serves every port number: the device is a token.
+ComDevice ComOpenDevice(uint16_t portNumber) {
     FarEnd& f = Far();
     std::lock_guard<std::mutex> lock(f.mutex);
-    if (!f.portOpen || count <= 0) return 0;
+    ++f.openAttempts;
+    f.lastPortNumber = portNumber;
+    f.portOpen = true;
+    f.incoming.clear();
+    return 1;
+}
+
+bool ComDeviceSetTimeouts(ComDevice device) { return device != ComNoDevice && fuzz::FakeLink::PortOpen(); }
+bool ComDeviceSetBuffers(ComDevice device, uint32_t, uint32_t) { return device != ComNoDevice && fuzz::FakeLink::PortOpen(); }
+
+bool ComDeviceSetState(ComDevice device, uint32_t baud, uint8_t) {
+    FarEnd& f = Far();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    if (device == ComNoDevice || !f.portOpen) return false;
+    f.lastBaud = baud;
+    return true;
+}
+
+int32_t ComDeviceWrite(ComDevice device, const uint8_t* data, int32_t count) {
+    FarEnd& f = Far();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    if (device == ComNoDevice || !f.portOpen || count <= 0) return 0;
     f.Answer(data, static_cast<std::size_t>(count));
     return count;
 }
 
-int32_t ComRead(uint8_t* dest, int32_t capacity) {
+int32_t ComDeviceRead(ComDevice device, uint8_t* dest, int32_t capacity, int32_t) {
     int silence = 0;
     {
         FarEnd& f = Far();
         std::lock_guard<std::mutex> lock(f.mutex);
-        if (!f.portOpen || capacity <= 0) return 0;
+        if (device == ComNoDevice || !f.portOpen || capacity <= 0) return 0;
         if (!f.incoming.empty()) {
             const std::size_t room = static_cast<std::size_t>(std::min(capacity, ComReadChunk));
             return static_cast<int32_t>(f.TakePiece(dest, room));
@@ -347,23 +351,17 @@ int32_t ComRead(uint8_t* dest, int32_t capacity) {
     return 0;
 }
 
-void ComDiscardInput() {
+void ComDeviceDiscardInput(ComDevice) {
     FarEnd& f = Far();
     std::lock_guard<std::mutex> lock(f.mutex);
     f.incoming.clear();
 }
 
-void ComClose() {
+void ComDeviceClose(ComDevice) {
     FarEnd& f = Far();
     std::lock_guard<std::mutex> lock(f.mutex);
     f.portOpen = false;
     f.incoming.clear();
-}
-
-bool ComIsOpen() {
-    FarEnd& f = Far();
-    std::lock_guard<std::mutex> lock(f.mutex);
-    return f.portOpen;
 }
 
 }  // namespace pesolink

@@ -539,7 +539,7 @@ TEST_F(ScalesSerialTest, ProbeSequences) {
             EXPECT_EQ(s.get_Weight(), 1000) << c.name;
         }
         if (c.errorEverywhere) {
-            EXPECT_FALSE(ComIsOpen()) << c.name;
+            EXPECT_FALSE(ComPortState(5).open) << c.name;
         }
     }
 }
@@ -637,7 +637,7 @@ TEST_F(ScalesSerialTest, CommandsAfterCloseTimeOut) {
     ASSERT_EQ(s.OpenConnection(), 0);
     ASSERT_EQ(s.ReadWeight(), 0);
     EXPECT_EQ(s.CloseConnection(), 0);
-    EXPECT_FALSE(ComIsOpen());
+    EXPECT_FALSE(ComPortState(5).open);
     EXPECT_EQ(s.ReadWeight(), 2);
     // A serial close touches the serial port only; reopening works again.
     ASSERT_EQ(s.OpenConnection(), 0);

@@ -10,8 +10,8 @@
 //
 // Time-outs are shrunk for speed: ComSoftTimeout 300 ms, ComHardTimeout
 // 20 ms. The matrix is one test per transport and command, so that ctest can
-// run them side by side (the serial port is held process-wide: within one
-// process serial cells run one at a time). TCP keeps its fixed 2000 ms
+// run them side by side (a process has one simulated scale on its
+// pseudo-terminal: within one process serial cells run one at a time). TCP keeps its fixed 2000 ms
 // receive deadline, so TCP cells run on a few threads at once, each against
 // a simulated scale of its own.
 #include <gtest/gtest.h>

@@ -123,7 +123,7 @@ TEST_F(SerialCycle, ConnectionTextNamesThePort) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Open(c.text), c.result) << c.text;
-        EXPECT_EQ(ComIsOpen(), c.result == 0) << c.text;
+        EXPECT_EQ(ComPortState(Sim().ComNumber()).open, c.result == 0) << c.text;
     }
 }
 
@@ -136,7 +136,7 @@ TEST_F(SerialCycle, OnlyTheScalesLineSettingAnswers) {
     } steps[] = {{ModeOpen4800, 2, 2}, {ModeOpen57600, 0, 2}, {ModeOpen19200, 4, 0}};
     for (const auto& s : steps) {
         ASSERT_EQ(Open(Sim().ComText(), s.mode), 0) << s.mode;
-        EXPECT_EQ(ComParity, s.parity);
+        EXPECT_EQ(ComPortState(Sim().ComNumber()).parity, s.parity);
         EXPECT_EQ(NameExchange(cycle_), s.result) << s.mode;
     }
     EXPECT_EQ(Command().Length, NameReplySize);
@@ -196,7 +196,7 @@ TEST_F(SerialCycle, RequestFromWindowMessageDuringWaitIsRefused) {
     ComHardTimeout = 300;  // the receive lasts at least this long after the reply
     ASSERT_EQ(Open(Sim().ComText()), 0);
     ExpectNestedRequestRefused(cycle_, 50);
-    EXPECT_TRUE(ComIsOpen());
+    EXPECT_TRUE(ComPortState(Sim().ComNumber()).open);
 }
 
 class TcpCycle : public ::testing::Test {
