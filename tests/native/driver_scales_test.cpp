@@ -1168,7 +1168,7 @@ TEST_F(ScalesTest, SetWifiExchanges) {
         int32_t result;
         std::size_t exchanges;
     } cases[] = {
-        {"first reply 15 is not examined", {FramedReply(0x3C, {0x15})}, 0, 3},
+        {"first reply 15 is a refusal", {FramedReply(0x3C, {0x15})}, 5, 1},
         {"first reply 28 10, 10 bytes", {FramedReply(0x3C, {0x28, 0x10, 0x00})}, 4, 1},
         {"first reply 28 12", {FramedReply(0x3C, {0x28, 0x12, 0x00})}, 5, 1},
         {"first reply short", {RawReply(0x3C, {0xF8, 0x55, 0xCE, 0x01, 0x00, 0x3C})}, 2, 1},
@@ -1202,6 +1202,71 @@ TEST_F(ScalesTest, SetWiFiAPExchanges) {
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "- SetWiFiAP: " + text);
     EXPECT_EQ(log.back(), "- SetWiFiAP: Exit from " + text + " with Result=0");
+}
+
+// A reply starting with 0x15 is a refusal in every exchange of a network
+// Set: 5, no later exchange, and the refused settings stay as the scale had
+// them (names that a SetWifi wrote before a later refusal stay written). The 0x28
+// rules stay as they are; the short error reply with code 0 is an
+// ordinary 9-byte reply starting with 0x28, so these Sets give 5 for it.
+TEST_F(ScalesTest, NetworkSetsRefused) {
+    enum Set { Ethernet, Wifi, WifiAp };
+    const Bytes longRefusal = {0x15, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    const struct {
+        const char* name;
+        Set set;
+        Fault fault;
+        int32_t result;
+        Bytes requests;  // command codes the scale received
+    } cases[] = {
+        {"SetEthernet 15", Ethernet, FramedReply(0x39, {0x15}), 5, {0x39}},
+        {"SetEthernet 15 with data", Ethernet, FramedReply(0x39, {0x15, 0x00, 0x01}), 5, {0x39}},
+        {"SetEthernet six-byte 15", Ethernet, RawReply(0x39, {0xF8, 0x55, 0xCE, 0x01, 0x00, 0x15}), 2, {0x39}},
+        {"SetEthernet error reply 0", Ethernet, ErrorReply(0x39, 0x00), 5, {0x39}},
+        {"SetWifi 15 to the names", Wifi, FramedReply(0x3C, {0x15}), 5, {0x3C}},
+        {"SetWifi 15 to the read", Wifi, FramedReply(0x33, {0x15}), 5, {0x3C, 0x33}},
+        {"SetWifi long 15 to the read", Wifi, FramedReply(0x33, longRefusal), 5, {0x3C, 0x33}},
+        {"SetWifi 15 to the write", Wifi, FramedReply(0x31, {0x15}), 5, {0x3C, 0x33, 0x31}},
+        {"SetWiFiAP 15 to the read", WifiAp, FramedReply(0x33, {0x15}), 5, {0x33}},
+        {"SetWiFiAP long 15 to the read", WifiAp, FramedReply(0x33, longRefusal), 5, {0x33}},
+        {"SetWiFiAP 15 to the write", WifiAp, FramedReply(0x31, {0x15}), 5, {0x33, 0x31}},
+        {"SetWiFiAP error reply 0", WifiAp, ErrorReply(0x31, 0x00), 5, {0x33, 0x31}},
+    };
+    TScales s;
+    OpenTcp(s);
+    const sim::ScaleState before = scale_.State();
+    for (const auto& c : cases) {
+        s.put_IpAddress(u"10.1.2.3");
+        s.put_SSID(u"Other");
+        s.put_IpAddressWiFi(u"10.4.5.6");
+        s.put_ApIpAddressWiFi(u"10.7.8.9");
+        scale_.SetState(before);
+        scale_.AddFault(c.fault);
+        scale_.ClearRequests();
+        ClearLog();
+        const int32_t r = c.set == Ethernet ? s.SetEthernet() : c.set == Wifi ? s.SetWifi() : s.SetWiFiAP();
+        EXPECT_EQ(r, c.result) << c.name;
+        Bytes codes;
+        for (const Bytes& p : Payloads()) codes.push_back(p.empty() ? 0 : p[0]);
+        EXPECT_EQ(codes, c.requests) << c.name;
+        const sim::ScaleState after = scale_.State();
+        EXPECT_EQ(after.ethIp, before.ethIp) << c.name;
+        if (c.requests == Bytes{0x3C}) EXPECT_EQ(after.ssid, before.ssid) << c.name;
+        EXPECT_EQ(after.wifiIp, before.wifiIp) << c.name;
+        EXPECT_EQ(after.apIp, before.apIp) << c.name;
+        const std::string name = c.set == Ethernet ? "SetEthernet" : c.set == Wifi ? "SetWiFi" : "SetWiFiAP";
+        const Lines log = Log();
+        ASSERT_FALSE(log.empty()) << c.name;
+        EXPECT_EQ(log.back(), "- " + name + ": Exit from " + Narrow(Endpoint()) + " with Result=" +
+                                  std::to_string(c.result))
+            << c.name;
+    }
+    // What the client reads back after the refusal is the scale's old value.
+    scale_.AddFault(FramedReply(0x39, {0x15}));
+    s.put_IpAddress(u"10.1.2.3");
+    ASSERT_EQ(s.SetEthernet(), 5);
+    ASSERT_EQ(s.GetEthernet(), 0);
+    EXPECT_EQ(s.get_IpAddress(), u"192.168.1.10");
 }
 
 TEST_F(ScalesTest, GetWiFiAPReadsOnlyTheAccessPoint) {
