@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -46,6 +47,10 @@ public:
     std::string OpenPty(const std::string& linkPath = "");
     // Serial replies only at this baud and parity; baud 0 = at any setting.
     void SetLineSetting(uint32_t baud, int parity);
+    // Pace the pseudo-terminal as a real line: a request is answered only
+    // after its bytes' line time, and every reply byte goes out one line
+    // time after the one before, at the speed and parity the driver set.
+    void SetLinePacing(bool on) { pacing_ = on; }
     void Stop();
     void DropTcpClients();  // close every accepted TCP connection now
 
@@ -70,6 +75,8 @@ private:
     bool WriteAll(int fd, const uint8_t* data, size_t n, bool socket) const;
     bool SendReply(int fd, const Reply& r, bool socket) const;
     bool LineAccepted(int master) const;
+    std::chrono::nanoseconds ByteTime(int master) const;  // 0 when not pacing
+    bool SendPaced(int fd, const Reply& r, std::chrono::nanoseconds byteTime) const;
     void ReapConns();
 
     SimScale& scale_;
@@ -83,6 +90,7 @@ private:
     std::atomic<uint32_t> baud_{4800};
     std::atomic<int> parity_{2};
     std::atomic<size_t> ignored_{0};
+    std::atomic<bool> pacing_{false};
 };
 
 }  // namespace pesolink::sim
