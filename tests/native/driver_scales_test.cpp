@@ -743,6 +743,29 @@ TEST_F(ScalesTest, ReadWeightReplies) {
     }
 }
 
+// Every code the scale's short error reply can carry, through a command to
+// the client: the scale's own codes come through unchanged, 1 and 4 read as
+// a link failure, 2 and 3 as no reply, 0 as a reply too short for the
+// weight, any other as unrecognised; the link stays usable after each.
+TEST_F(ScalesTest, ScaleErrorCodesReachTheClient) {
+    TScales s;
+    OpenTcp(s);
+    for (int code = 0; code <= 255; ++code) {
+        int32_t expected = 7;
+        switch (code) {
+            case 0: case 2: case 3: expected = 2; break;
+            case 1: case 4: expected = 1; break;
+            case 8: case 9: case 10: case 11: case 16: case 17: case 21: case 23: case 24: case 25:
+                expected = code;
+                break;
+            default: break;
+        }
+        scale_.AddFault(ErrorReply(0x23, static_cast<uint8_t>(code)));
+        EXPECT_EQ(s.ReadWeight(), expected) << "error code " << code;
+        ASSERT_EQ(s.ReadWeight(), 0) << "after error code " << code;
+    }
+}
+
 TEST_F(ScalesTest, GetTareReplies) {
     const struct {
         const char* name;
