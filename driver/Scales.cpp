@@ -186,11 +186,21 @@ int32_t TScales::GetTest(int32_t minLength, uint8_t errorCode) {
 }
 
 // Reply test of a Set exchange that gave 0: too short gives 2; a 0x28 reply
-// gives 4 for the interface's own error code, 5 (refused) for any other.
+// gives 4 for the interface's own error code, 5 (refused) for any other; a
+// 0x15 reply is a refusal wherever it comes, so it gives 5 too and never
+// passes for a setting the scale took.
 int32_t TScales::SetTest(uint8_t errorCode) {
     if (Frame().Length < 8) return 2;
     if (ReplyByte(0) == CMD_ERROR) return ReplyByte(1) == errorCode ? 4 : 5;
+    if (ReplyByte(0) == CMD_NACK) return 5;
     return 0;
+}
+
+// Reply test of the address read inside SetWifi and SetWiFiAP: a refusal
+// there refuses the Set (5); otherwise it is the Get test of 0x33.
+int32_t TScales::SetReadTest() {
+    if (Frame().Length >= 8 && ReplyByte(0) == CMD_NACK) return 5;
+    return GetTest(14, WifiErrorCode);
 }
 
 // Reply test of a command the scale may refuse with 0x15.
@@ -580,7 +590,7 @@ int32_t TScales::SetWifi() {
     if (result == 0) {
         // The access-point address goes back as the scale has it.
         result = Query(CMD_GET_WIFI_IP);
-        if (result == 0) result = GetTest(14, WifiErrorCode);
+        if (result == 0) result = SetReadTest();
         if (result == 0)
             result = SendWifiAddresses(WifiIp, WifiMask, WifiGateway, ReplyAddress(13),
                                        static_cast<uint16_t>(PortWiFi));
@@ -630,7 +640,7 @@ int32_t TScales::SetWiFiAP() {
 
     LogEntry(u"SetWiFiAP");
     int32_t result = Query(CMD_GET_WIFI_IP);
-    if (result == 0) result = GetTest(14, WifiErrorCode);
+    if (result == 0) result = SetReadTest();
     if (result == 0) {
         // The station settings go back as the scale has them.
         result = SendWifiAddresses(ReplyAddress(1), ReplyAddress(5), ReplyAddress(9), WiFiAP, ReplyU16(17));

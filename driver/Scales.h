@@ -113,6 +113,7 @@ private:
     std::u16string ReplyText(int32_t& k);
     int32_t GetTest(int32_t minLength, uint8_t errorCode);
     int32_t SetTest(uint8_t errorCode);
+    int32_t SetReadTest();
     int32_t AckTest();
     void LogEntry(std::u16string_view name);
     void LogExit(std::u16string_view name, int32_t result);

@@ -246,6 +246,16 @@ Function ${un}UnregisterAll
     SetRegView 32
     Call ${un}DeleteClassKeysIfFailed
     SetRegView 64
+    ; Each driver keeps the interface's keys while the other is registered:
+    ; when one half had to be deleted directly, those of the other view
+    ; may still be there, and neither driver is registered now.
+    ${If} $5 != 0
+      ${If} $Mode == "user"
+        DeleteRegKey HKCU "Software\Classes\Interface\${IID}"
+      ${Else}
+        DeleteRegKey HKLM "Software\Classes\Interface\${IID}"
+      ${EndIf}
+    ${EndIf}
   ${Else}
     ${If} ${FileExists} "$INSTDIR\OstrelPesolink.dll"
       StrCpy $1 "$INSTDIR\OstrelPesolink.dll"

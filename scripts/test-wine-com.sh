@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # Builds the COM server and its tests, and runs them under Wine:
 #   1. registration per machine and per user, read back from the registry,
-#      and unregistration;
+#      and unregistration; both bitnesses side by side, unregistered one
+#      after the other;
 #   2. com_wine_tests.exe (type library, object, early and late binding,
 #      error information, exports, module start);
 #   3. whole sessions from VBScript and JScript through cscript, over TCP
 #      to 127.0.0.1 and over a Wine COM port, against simulated scales, and
 #      one script with two objects on two COM ports of two scales;
-#   4. the example clients.
+#   4. the example clients;
+#   5. the VBScript, JScript and C++ blocks of docs/first-session.md, taken
+#      from the page as it stands, run against the simulated scale.
 #
 #   scripts/test-wine-com.sh [GTEST_ARGS...]
 #
 # Build trees (made when missing):
 #   PESOLINK_COM_WIN_BUILD     Windows cross build, default build/com-win
+#   PESOLINK_COM_WIN32_BUILD   x86 cross build (the 32-bit driver), default build/com-win32
 #   PESOLINK_COM_NATIVE_BUILD  native build with the simulator, default build/com-native
 # Exit status 0 when every check passed.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WIN_BUILD="${PESOLINK_COM_WIN_BUILD:-$ROOT/build/com-win}"
+WIN32_BUILD="${PESOLINK_COM_WIN32_BUILD:-$ROOT/build/com-win32}"
 NATIVE_BUILD="${PESOLINK_COM_NATIVE_BUILD:-$ROOT/build/com-native}"
 JOBS="${PESOLINK_JOBS:-2}"
 COM_NUMBER=6
@@ -38,10 +43,13 @@ suite_lock "$WIN_BUILD/.test-wine-com.lock" || exit 1
 # --- build ---------------------------------------------------------------------
 say "building the server, its tests and the early-bound client"
 suite_build_win "$WIN_BUILD" pesolink_com com_wine_tests early_bound_client
+say "building the 32-bit server"
+SUITE_TOOLCHAIN=mingw-w64-i686 suite_build_win "$WIN32_BUILD" pesolink_com
 say "building the simulated scale"
 suite_build_native "$NATIVE_BUILD" pesolink-sim
 
 DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
+DLL32="$WIN32_BUILD/driver/com/OstrelPesolink.dll"
 TESTS_EXE="$WIN_BUILD/tests/wine/com_wine_tests.exe"
 CLIENT_EXE="$WIN_BUILD/examples/early_bound_client.exe"
 SIM_EXE="$NATIVE_BUILD/sim/pesolink-sim"
@@ -262,6 +270,90 @@ run_wine "$RUN/apkey.log" 30 cscript //nologo "$(win "$RUN/apkey.vbs")" || true
 expect_eq "object created from the short path" "$(tr -d '\r' <"$RUN/apkey.log")" "Qorvin4863"
 regsvr "unregister from a folder with a blank" 0 /u "$BLANK_DLL"
 
+# Both bitnesses side by side, per machine. Class and interface keys are
+# kept per registry view, the ProgID key and the type library's key are
+# one for both: unregistering one bitness leaves the other creatable
+# through its ProgID; unregistering both leaves nothing in either view.
+reg_view_value() {  # VIEW KEY: the default value, or <absent>
+    local out
+    out=$(wine reg query "$2" /ve /reg:"$1" </dev/null 2>/dev/null) || { echo "<absent>"; return; }
+    printf '%s\n' "$out" | tr -d '\r' | sed -n 's/^ *[^ ].*  *REG_SZ  *//p' | head -n 1
+}
+reg_view_exists() {  # VIEW KEY
+    wine reg query "$2" /reg:"$1" </dev/null >/dev/null 2>&1
+}
+CSCRIPT64='C:\windows\system32\cscript.exe'
+CSCRIPT32='C:\windows\syswow64\cscript.exe'
+regsvr_x86() {  # WHAT EXPECTED_EXIT ARGS...: the 32-bit regsvr32
+    local what=$1 expected=$2 rc=0
+    shift 2
+    wine 'C:\windows\syswow64\regsvr32.exe' /s "$@" </dev/null >/dev/null 2>&1 || rc=$?
+    expect_eq "regsvr32 (x86) $what exit code" "$rc" "$expected"
+}
+# What each bitness's cscript makes of CreateObject by the ProgID: the
+# access point's key, or nothing (cscript under Wine prints nothing for a
+# class it cannot create, and exits 0).
+creates() {  # WHAT CSCRIPT EXPECTED
+    local out
+    out=$(timeout -k 5 60 wine "$2" //nologo "$(win "$RUN/apkey.vbs")" </dev/null 2>/dev/null | tr -d '\r') || true
+    expect_eq "$1" "$out" "$3"
+}
+check_bitness() {  # WHEN VIEW STATE(registered|absent) SERVER SYSKIND
+    local when=$1 view=$2 server
+    server=$(reg_view_value "$view" "$HKLM\\CLSID\\$CLSID\\InprocServer32")
+    if [[ $3 == registered ]]; then
+        expect_eq "$when: class in the $view-bit view" "$server" "$4"
+        expect_eq "$when: type library entry $5" "$(reg_view_value 64 "$HKLM\\TypeLib\\$LIBID\\1.4\\409\\$5")" "$4"
+    else
+        expect_eq "$when: class in the $view-bit view" "$server" "<absent>"
+        expect_eq "$when: type library entry $5" "$(reg_view_value 64 "$HKLM\\TypeLib\\$LIBID\\1.4\\409\\$5")" "<absent>"
+    fi
+}
+if [[ ! -x /usr/lib/wine/wine ]]; then
+    fail "side by side: the 32-bit Wine (wine32:i386) is not installed; scripts/setup.sh installs it"
+else
+    WIN_DLL32="$(win "$DLL32")"
+    regsvr "64-bit side by side" 0 "$WIN_DLL"
+    regsvr_x86 "32-bit side by side" 0 "$WIN_DLL32"
+    check_bitness "both registered" 64 registered "$WIN_DLL" win64
+    check_bitness "both registered" 32 registered "$WIN_DLL32" win32
+    creates "both registered: 64-bit client" "$CSCRIPT64" "Qorvin4863"
+    creates "both registered: 32-bit client" "$CSCRIPT32" "Qorvin4863"
+
+    # Each bitness unregistered first once.
+    for first in 64 32; do
+        if [[ $first == 64 ]]; then
+            regsvr "unregister the 64-bit one beside the 32-bit one" 0 /u "$WIN_DLL"
+            check_bitness "64-bit unregistered" 64 absent "" win64
+            check_bitness "64-bit unregistered" 32 registered "$WIN_DLL32" win32
+            creates "64-bit unregistered: 32-bit client" "$CSCRIPT32" "Qorvin4863"
+            creates "64-bit unregistered: 64-bit client" "$CSCRIPT64" ""
+            regsvr "register the 64-bit one again" 0 "$WIN_DLL"
+        else
+            regsvr_x86 "unregister the 32-bit one beside the 64-bit one" 0 /u "$WIN_DLL32"
+            check_bitness "32-bit unregistered" 32 absent "" win32
+            check_bitness "32-bit unregistered" 64 registered "$WIN_DLL" win64
+            creates "32-bit unregistered: 64-bit client" "$CSCRIPT64" "Qorvin4863"
+            creates "32-bit unregistered: 32-bit client" "$CSCRIPT32" ""
+        fi
+        expect_eq "one bitness left: ProgID key" "$(reg_view_value 64 "$HKLM\\$PROGID\\Clsid")" "$CLSID"
+        expect_eq "one bitness left: the interface's type library" \
+            "$(reg_view_value 64 "$HKLM\\Interface\\$IID\\TypeLib")" "$LIBID"
+    done
+    regsvr "unregister the last bitness" 0 /u "$WIN_DLL"
+    for view in 64 32; do
+        for key in "CLSID\\$CLSID" "$PROGID" "TypeLib\\$LIBID" "Interface\\$IID"; do
+            if reg_view_exists "$view" "$HKLM\\$key"; then
+                fail "both unregistered: $HKLM\\$key is there (view $view)"
+            else
+                pass
+            fi
+        done
+    done
+    creates "both unregistered: 64-bit client" "$CSCRIPT64" ""
+    creates "both unregistered: 32-bit client" "$CSCRIPT32" ""
+fi
+
 # The build's DLL stays registered for the rest of the run.
 regsvr "per machine for the tests" 0 "$WIN_DLL"
 say "registration: $((SECONDS - t0)) s"
@@ -341,6 +433,76 @@ examples() {  # LABEL PROGRAM ARGS...
 examples "client.vbs" cscript //nologo "$(win "$ROOT/examples/client.vbs")" "127.0.0.1:$GOOD_PORT" "COM$COM_NUMBER"
 examples "client.js" cscript //nologo "$(win "$ROOT/examples/client.js")" "127.0.0.1:$GOOD_PORT"
 examples "early_bound_client" "$CLIENT_EXE" "COM$COM_NUMBER"
+
+# --- 5. the first-session page ----------------------------------------------------------
+# Its VBScript, JScript and C++ blocks, cut out of docs/first-session.md as
+# it stands (so that a changed page is what runs), run against the good
+# scale; the C++ block is built with the page's own MinGW command line. An
+# error raised in a script makes cscript under Wine print nothing and exit
+# 0, so each run is judged by the lines it must print.
+PAGE="$ROOT/docs/first-session.md"
+PAGE_RUN="$RUN/first-session"
+mkdir -p "$PAGE_RUN"
+page_block() {  # FENCE_WORD: the first ``` block of that language, as written
+    awk -v fence='```'"$1" '
+        $0 == fence { inside = 1; next }
+        inside && $0 == "```" { done = 1; exit }
+        inside { print }
+        END { if (!done) exit 1 }' "$PAGE"
+}
+page_run() {  # LABEL EXPECTED_LINES_FILE PROGRAM ARGS...
+    local label=$1 expected=$2 rc=0 line
+    shift 2
+    run_wine "$PAGE_RUN/$label.log" 120 "$@" || rc=$?
+    expect_eq "first-session $label exit code" "$rc" 0
+    while IFS= read -r line; do
+        if tr -d '\r' <"$PAGE_RUN/$label.log" | grep -qxF -- "$line"; then
+            pass
+        else
+            fail "first-session $label printed no line [$line]; it printed:"
+            tr -d '\r' <"$PAGE_RUN/$label.log" | sed 's/^/    /'
+        fi
+    done <"$expected"
+}
+if page_block vb | sed 's/$/\r/' >"$PAGE_RUN/first.vbs" &&
+    page_block js >"$PAGE_RUN/first.js" &&
+    page_block cpp >"$PAGE_RUN/first_session.cpp"; then
+    pass
+    # The good scale as reset_good leaves it: serial 4711, name Bench,
+    # weight 2500, stable, Ethernet 192.168.7.20 port 5001; it answers the
+    # serial line at 19200 baud space parity.
+    reset_good
+    printf '%s\n' "line: 19200 baud, parity code 4" "weight 2500, stable 1" "SetTare: result 0" \
+        "tare now 250" 'scale 4711 "Bench"' >"$PAGE_RUN/vbs.expected"
+    page_run vbs "$PAGE_RUN/vbs.expected" cscript //nologo "$(win "$PAGE_RUN/first.vbs")" "COM$COM_NUMBER"
+    reset_good
+    printf '%s\n' "weight 2500, stable 1" "ethernet 192.168.7.20 port 5001" \
+        'SetName, GetName: result 0, name "Line 2"' >"$PAGE_RUN/js.expected"
+    page_run js "$PAGE_RUN/js.expected" cscript //nologo "$(win "$PAGE_RUN/first.js")" "127.0.0.1:$GOOD_PORT"
+    # The page's build command, from the repository root, with this run's
+    # Windows build tree for build/windows.
+    build_cmd=$(awk '
+        /^    x86_64-w64-mingw32-g\+\+ / { inside = 1 }
+        inside { line = $0; sub(/^    /, "", line); cont = sub(/\\$/, "", line); printf "%s ", line; if (!cont) exit }' "$PAGE")
+    if [[ -z "$build_cmd" ]]; then
+        fail "first-session: no MinGW build command on the page"
+    else
+        build_cmd=${build_cmd//build\/windows/$WIN_BUILD}
+        build_cmd=${build_cmd//first_session.cpp/$PAGE_RUN/first_session.cpp}
+        build_cmd=${build_cmd//-o first_session.exe/-o $PAGE_RUN/first_session.exe}
+        if (cd "$ROOT" && eval "$build_cmd") >"$PAGE_RUN/build.log" 2>&1; then
+            pass
+            reset_good
+            printf '%s\n' "weight 2500, stable 1" 'name "Bench"' >"$PAGE_RUN/cpp.expected"
+            page_run cpp "$PAGE_RUN/cpp.expected" "$PAGE_RUN/first_session.exe" "COM$COM_NUMBER"
+        else
+            fail "first-session: the C++ block does not build with the page's command:"
+            sed 's/^/    /' "$PAGE_RUN/build.log"
+        fi
+    fi
+else
+    fail "first-session: the page lacks a vb, js or cpp block"
+fi
 
 # --- summary ---------------------------------------------------------------------------
 say "script checks: $checks_passed passed, $checks_failed failed"

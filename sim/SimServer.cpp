@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <system_error>
+#include <thread>
 
 namespace pesolink::sim {
 
@@ -291,6 +292,38 @@ bool SimServer::LineAccepted(int master) const {
     return BaudFromSpeed(cfgetospeed(&tio)) == baud && ParityFromFlags(tio.c_iflag, tio.c_cflag) == parity_;
 }
 
+// One byte on the line: a start bit, 8 data bits, the parity bit if any,
+// one stop bit.
+std::chrono::nanoseconds SimServer::ByteTime(int master) const {
+    if (!pacing_) return std::chrono::nanoseconds(0);
+    termios tio{};
+    if (tcgetattr(master, &tio) != 0) return std::chrono::nanoseconds(0);
+    const uint32_t baud = BaudFromSpeed(cfgetospeed(&tio));
+    if (baud == 0) return std::chrono::nanoseconds(0);
+    const int bits = ParityFromFlags(tio.c_iflag, tio.c_cflag) == 0 ? 10 : 11;
+    return std::chrono::nanoseconds(1000000000LL * bits / baud);
+}
+
+// The reply (and its pieces) byte by byte on a schedule, so that the line
+// time does not drift with the sleeps.
+bool SimServer::SendPaced(int fd, const Reply& r, std::chrono::nanoseconds byteTime) const {
+    if (r.silent || r.drop) return true;
+    if (r.delayMs > 0 && WaitStopped(r.delayMs)) return false;
+    std::vector<std::pair<std::vector<uint8_t>, int>> pieces = r.pieces;
+    if (pieces.empty()) pieces.emplace_back(r.bytes, 0);
+    for (const auto& [bytes, delay] : pieces) {
+        if (delay > 0 && WaitStopped(delay)) return false;
+        auto due = std::chrono::steady_clock::now();
+        for (uint8_t b : bytes) {
+            due += byteTime;
+            std::this_thread::sleep_until(due);
+            if (!WriteAll(fd, &b, 1, false)) return false;
+        }
+        if (WaitStopped(0)) return false;
+    }
+    return true;
+}
+
 void SimServer::PtyLoop(Pty* pty) {
     FrameAssembler input;
     uint8_t buf[4096];
@@ -316,7 +349,14 @@ void SimServer::PtyLoop(Pty* pty) {
         }
         for (const auto& frame : input.Push(buf, static_cast<size_t>(n))) {
             const Reply r = scale_.Handle(frame);
-            if (!SendReply(pty->master, r, false) && WaitStopped(0)) return;
+            const auto byteTime = ByteTime(pty->master);
+            if (byteTime.count() == 0) {
+                if (!SendReply(pty->master, r, false) && WaitStopped(0)) return;
+                continue;
+            }
+            // The request's own line time before the scale can answer.
+            std::this_thread::sleep_for(byteTime * static_cast<int64_t>(frame.size()));
+            if (!SendPaced(pty->master, r, byteTime) && WaitStopped(0)) return;
         }
     }
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -49,6 +50,10 @@ public:
     // TCP: accept a connection only while no other one is open, as a device
     // with a single client slot does (the next client waits in the backlog).
     void SetSingleConnection(bool on) { single_ = on; }
+    // Pace the pseudo-terminal as a real line: a request is answered only
+    // after its bytes' line time, and every reply byte goes out one line
+    // time after the one before, at the speed and parity the driver set.
+    void SetLinePacing(bool on) { pacing_ = on; }
     void Stop();
     void DropTcpClients();  // close every accepted TCP connection now
 
@@ -73,6 +78,8 @@ private:
     bool WriteAll(int fd, const uint8_t* data, size_t n, bool socket) const;
     bool SendReply(int fd, const Reply& r, bool socket) const;
     bool LineAccepted(int master) const;
+    std::chrono::nanoseconds ByteTime(int master) const;  // 0 when not pacing
+    bool SendPaced(int fd, const Reply& r, std::chrono::nanoseconds byteTime) const;
     void ReapConns();
 
     SimScale& scale_;
@@ -88,6 +95,7 @@ private:
     std::atomic<int> parity_{2};
     std::atomic<size_t> ignored_{0};
     std::atomic<bool> single_{false};
+    std::atomic<bool> pacing_{false};
 };
 
 }  // namespace pesolink::sim

@@ -322,11 +322,12 @@ bool Command(const std::string& line, SimScale& scale, SimServer& server) {
 
 void Usage() {
     std::fputs(
-        "usage: pesolink-sim [--tcp PORT] [--pty LINKPATH] [--line BAUD,PARITY] [--quiet]\n"
+        "usage: pesolink-sim [--tcp PORT] [--pty LINKPATH] [--line BAUD,PARITY] [--pace] [--quiet]\n"
         "                    [--ready-file PATH] [--exit-on-eof]\n"
         "  --tcp PORT         listen on 127.0.0.1:PORT (0 = any free port)\n"
         "  --pty LINKPATH     open a raw pseudo-terminal and link LINKPATH to it ('-' = no link)\n"
         "  --line BAUD,PARITY answer the pty only at this setting (default 4800,2; 0 = any)\n"
+        "  --pace             the pty takes each byte's line time, as a real line would\n"
         "  --quiet            do not print the requests\n"
         "  --ready-file PATH  once listening, write the port and/or pty path there, one a line\n"
         "  --exit-on-eof      end at the end of standard input even when it is not a terminal\n"
@@ -343,7 +344,7 @@ int main(int argc, char** argv) {
     std::string readyFile;
     uint32_t baud = 4800;
     int parity = 2;
-    bool quiet = false, exitOnEof = false;
+    bool quiet = false, exitOnEof = false, pace = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::optional<std::string> {
@@ -361,6 +362,8 @@ int main(int argc, char** argv) {
             if (!ParseLine(*v, baud, parity)) return Usage(), 2;
         } else if (a == "--ready-file" && (v = next())) {
             readyFile = *v;
+        } else if (a == "--pace") {
+            pace = true;
         } else if (a == "--quiet") {
             quiet = true;
         } else if (a == "--exit-on-eof") {
@@ -386,6 +389,7 @@ int main(int argc, char** argv) {
     if (!quiet) scale.SetRequestObserver([](const std::vector<uint8_t>& f) { Say("request " + Hex(f)); });
     SimServer server(scale);
     server.SetLineSetting(baud, parity);
+    server.SetLinePacing(pace);
     std::string ready;
     try {
         if (tcpPort) {

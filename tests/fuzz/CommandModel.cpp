@@ -110,7 +110,13 @@ public:
     int32_t SetTest(uint8_t e) const {
         if (frame_.size() < 8) return 2;
         if (R().At(0) == 0x28) return R().At(1) == e ? 4 : 5;
+        if (R().At(0) == 0x15) return 5;
         return 0;
+    }
+    // The address read inside a network Set: a refusal refuses the Set.
+    int32_t SetReadTest() const {
+        if (frame_.size() >= 8 && R().At(0) == 0x15) return 5;
+        return GetTest(14, 0x10);
     }
     int32_t AckTest() const {
         if (frame_.size() < 8) return 2;
@@ -224,7 +230,7 @@ public:
             if (r == 0) r = SetTest(0x10);
             if (r != 0) return r;
             r = Query(0x33);
-            if (r == 0) r = GetTest(14, 0x10);
+            if (r == 0) r = SetReadTest();
             if (r != 0) return r;
             const std::u16string ap = R().Address(13);
             Bytes q{0x31};
@@ -246,7 +252,7 @@ public:
         }
         if (c == "SetWiFiAP") {
             int32_t r = Query(0x33);
-            if (r == 0) r = GetTest(14, 0x10);
+            if (r == 0) r = SetReadTest();
             if (r != 0) return r;
             Bytes q{0x31};
             Put32(q, Number(R().Address(1)));

@@ -781,6 +781,29 @@ TEST_F(ScalesTest, ReadWeightReplies) {
     }
 }
 
+// Every code the scale's short error reply can carry, through a command to
+// the client: the scale's own codes come through unchanged, 1 and 4 read as
+// a link failure, 2 and 3 as no reply, 0 as a reply too short for the
+// weight, any other as unrecognised; the link stays usable after each.
+TEST_F(ScalesTest, ScaleErrorCodesReachTheClient) {
+    TScales s;
+    OpenTcp(s);
+    for (int code = 0; code <= 255; ++code) {
+        int32_t expected = 7;
+        switch (code) {
+            case 0: case 2: case 3: expected = 2; break;
+            case 1: case 4: expected = 1; break;
+            case 8: case 9: case 10: case 11: case 16: case 17: case 21: case 23: case 24: case 25:
+                expected = code;
+                break;
+            default: break;
+        }
+        scale_.AddFault(ErrorReply(0x23, static_cast<uint8_t>(code)));
+        EXPECT_EQ(s.ReadWeight(), expected) << "error code " << code;
+        ASSERT_EQ(s.ReadWeight(), 0) << "after error code " << code;
+    }
+}
+
 TEST_F(ScalesTest, GetTareReplies) {
     const struct {
         const char* name;
@@ -1206,7 +1229,7 @@ TEST_F(ScalesTest, SetWifiExchanges) {
         int32_t result;
         std::size_t exchanges;
     } cases[] = {
-        {"first reply 15 is not examined", {FramedReply(0x3C, {0x15})}, 0, 3},
+        {"first reply 15 is a refusal", {FramedReply(0x3C, {0x15})}, 5, 1},
         {"first reply 28 10, 10 bytes", {FramedReply(0x3C, {0x28, 0x10, 0x00})}, 4, 1},
         {"first reply 28 12", {FramedReply(0x3C, {0x28, 0x12, 0x00})}, 5, 1},
         {"first reply short", {RawReply(0x3C, {0xF8, 0x55, 0xCE, 0x01, 0x00, 0x3C})}, 2, 1},
@@ -1240,6 +1263,71 @@ TEST_F(ScalesTest, SetWiFiAPExchanges) {
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "- SetWiFiAP: " + text);
     EXPECT_EQ(log.back(), "- SetWiFiAP: Exit from " + text + " with Result=0");
+}
+
+// A reply starting with 0x15 is a refusal in every exchange of a network
+// Set: 5, no later exchange, and the refused settings stay as the scale had
+// them (names that a SetWifi wrote before a later refusal stay written). The 0x28
+// rules stay as they are; the short error reply with code 0 is an
+// ordinary 9-byte reply starting with 0x28, so these Sets give 5 for it.
+TEST_F(ScalesTest, NetworkSetsRefused) {
+    enum Set { Ethernet, Wifi, WifiAp };
+    const Bytes longRefusal = {0x15, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
+    const struct {
+        const char* name;
+        Set set;
+        Fault fault;
+        int32_t result;
+        Bytes requests;  // command codes the scale received
+    } cases[] = {
+        {"SetEthernet 15", Ethernet, FramedReply(0x39, {0x15}), 5, {0x39}},
+        {"SetEthernet 15 with data", Ethernet, FramedReply(0x39, {0x15, 0x00, 0x01}), 5, {0x39}},
+        {"SetEthernet six-byte 15", Ethernet, RawReply(0x39, {0xF8, 0x55, 0xCE, 0x01, 0x00, 0x15}), 2, {0x39}},
+        {"SetEthernet error reply 0", Ethernet, ErrorReply(0x39, 0x00), 5, {0x39}},
+        {"SetWifi 15 to the names", Wifi, FramedReply(0x3C, {0x15}), 5, {0x3C}},
+        {"SetWifi 15 to the read", Wifi, FramedReply(0x33, {0x15}), 5, {0x3C, 0x33}},
+        {"SetWifi long 15 to the read", Wifi, FramedReply(0x33, longRefusal), 5, {0x3C, 0x33}},
+        {"SetWifi 15 to the write", Wifi, FramedReply(0x31, {0x15}), 5, {0x3C, 0x33, 0x31}},
+        {"SetWiFiAP 15 to the read", WifiAp, FramedReply(0x33, {0x15}), 5, {0x33}},
+        {"SetWiFiAP long 15 to the read", WifiAp, FramedReply(0x33, longRefusal), 5, {0x33}},
+        {"SetWiFiAP 15 to the write", WifiAp, FramedReply(0x31, {0x15}), 5, {0x33, 0x31}},
+        {"SetWiFiAP error reply 0", WifiAp, ErrorReply(0x31, 0x00), 5, {0x33, 0x31}},
+    };
+    TScales s;
+    OpenTcp(s);
+    const sim::ScaleState before = scale_.State();
+    for (const auto& c : cases) {
+        s.put_IpAddress(u"10.1.2.3");
+        s.put_SSID(u"Other");
+        s.put_IpAddressWiFi(u"10.4.5.6");
+        s.put_ApIpAddressWiFi(u"10.7.8.9");
+        scale_.SetState(before);
+        scale_.AddFault(c.fault);
+        scale_.ClearRequests();
+        ClearLog();
+        const int32_t r = c.set == Ethernet ? s.SetEthernet() : c.set == Wifi ? s.SetWifi() : s.SetWiFiAP();
+        EXPECT_EQ(r, c.result) << c.name;
+        Bytes codes;
+        for (const Bytes& p : Payloads()) codes.push_back(p.empty() ? 0 : p[0]);
+        EXPECT_EQ(codes, c.requests) << c.name;
+        const sim::ScaleState after = scale_.State();
+        EXPECT_EQ(after.ethIp, before.ethIp) << c.name;
+        if (c.requests == Bytes{0x3C}) EXPECT_EQ(after.ssid, before.ssid) << c.name;
+        EXPECT_EQ(after.wifiIp, before.wifiIp) << c.name;
+        EXPECT_EQ(after.apIp, before.apIp) << c.name;
+        const std::string name = c.set == Ethernet ? "SetEthernet" : c.set == Wifi ? "SetWiFi" : "SetWiFiAP";
+        const Lines log = Log();
+        ASSERT_FALSE(log.empty()) << c.name;
+        EXPECT_EQ(log.back(), "- " + name + ": Exit from " + Narrow(Endpoint()) + " with Result=" +
+                                  std::to_string(c.result))
+            << c.name;
+    }
+    // What the client reads back after the refusal is the scale's old value.
+    scale_.AddFault(FramedReply(0x39, {0x15}));
+    s.put_IpAddress(u"10.1.2.3");
+    ASSERT_EQ(s.SetEthernet(), 5);
+    ASSERT_EQ(s.GetEthernet(), 0);
+    EXPECT_EQ(s.get_IpAddress(), u"192.168.1.10");
 }
 
 TEST_F(ScalesTest, GetWiFiAPReadsOnlyTheAccessPoint) {

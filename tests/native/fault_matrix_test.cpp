@@ -382,9 +382,11 @@ Faulted Expected(const FaultRow& f, Transport t, uint8_t command, long lateDelay
 }
 
 // The reply test a command applies to an exchange that gave 0.
-int32_t ReplyTest(uint8_t command, const Bytes& reply) {
+// A refusal (0x15) to any exchange of a network Set refuses the Set.
+int32_t ReplyTest(Cmd cmd, uint8_t command, const Bytes& reply) {
     const int n = static_cast<int>(reply.size());
     const uint8_t b0 = n > 5 ? reply[5] : 0, b1 = n > 6 ? reply[6] : 0;
+    if (cmd == Cmd::SetWifi && n >= 8 && b0 == CMD_NACK) return 5;
     switch (command) {
         case CMD_GET_NAME:
         case CMD_GET_WEIGHT:
@@ -439,7 +441,7 @@ CellExpect ExpectCell(const Variant& v, const FaultRow& f, Transport t, const Fi
     const bool tcp = t == Transport::Tcp;
     const long ordinary = tcp ? TcpQuickMax : ComQuickMax;
     const Faulted x = Expected(f, t, v.stage, lateDelayMs);
-    const int32_t stage = x.result != 0 ? x.result : ReplyTest(v.stage, x.reply);
+    const int32_t stage = x.result != 0 ? x.result : ReplyTest(v.cmd, v.stage, x.reply);
     CellExpect e;
     e.fields = before;
     e.lost = x.lost;

@@ -444,3 +444,32 @@ TEST(SimServerPty, FaultsPaceTheSerialReply) {
     EXPECT_EQ(ReadFor(fd, NameReply.size(), 2000), NameReply);
     close(fd);
 }
+
+// With line pacing the pseudo-terminal takes each byte's line time: at 4800
+// baud even parity (11 bits) a name query of 8 bytes and its reply are due
+// no sooner than (8 + reply) * 2.29 ms, at 57600 baud far sooner; without
+// pacing the reply is there at once.
+TEST(SimServerPty, LinePacingTakesEachBytesLineTime) {
+    SimScale scale;
+    SimServer server(scale);
+    const std::string path = server.OpenPty();
+    server.SetLineSetting(0, 0);  // answer at any line setting
+    const auto timed = [&](speed_t speed, int parity) {
+        const int fd = OpenLine(path, speed, parity, ParityBy::Inpck);
+        const auto start = std::chrono::steady_clock::now();
+        Send(fd, MakeFrame({0x20}));
+        const Bytes got = ReadFor(fd, NameReply.size(), 3000);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        close(fd);
+        EXPECT_EQ(got, NameReply);
+        return ms.count();
+    };
+    const long lineMs = static_cast<long>((8 + NameReply.size()) * 11 * 1000 / 4800);
+    EXPECT_LT(timed(B4800, 2), 30);
+    server.SetLinePacing(true);
+    const long slow = timed(B4800, 2);
+    EXPECT_GE(slow, lineMs);
+    EXPECT_LT(slow, lineMs + 200);
+    EXPECT_LT(timed(B57600, 0), lineMs / 4);
+}
+
