@@ -144,17 +144,12 @@ void TScales::PutU32(uint8_t* at, uint32_t value) {
 // ---------------------------------------------------------------------------
 // Exchange
 
+// Send, and on 0 receive, in one request cycle: nothing is logged between.
 int32_t TScales::Transact() {
     const char16_t first = Con.empty() ? u'\0' : Con[0];
-    if (first == u'C') {
-        int32_t code = Link.SendToCom();
-        if (code == 0) code = Link.ReadFromCom();
-        return code;
-    }
+    if (first == u'C') return Link.ExchangeCom();
     if (!IsDigit(first)) return 1;
-    int32_t code = Link.SendToLan();
-    if (code == 0) code = Link.ReadFromLan();
-    return code;
+    return Link.ExchangeLan();
 }
 
 // A one-byte request, exchanged.
