@@ -3,10 +3,12 @@
 // windows stay responsive during a slow exchange. Each Set releases one
 // WaitPumping, which consumes it: no reset between requests.
 //
-// Also the worker's own parking word (WakeWord), and the short bounded spin
-// both sides try before they sleep: most replies on a local link come
-// within a few hundred microseconds, and a wake through the kernel (through
-// the Wine server under Wine) costs about as much as the reply itself.
+// A wait has three stages, cheapest first: a short bounded spin on the
+// signal, a sleep on the signal alone (a futex, or WaitOnAddress, which under
+// Wine needs no trip through the Wine server), and only then the sleep on
+// the signal and the thread's messages together. Most replies on a local
+// link come within the first two, where a kernel event would cost about as
+// much as the reply itself. Also the worker's own parking word (WakeWord).
 #pragma once
 
 #include <atomic>
@@ -20,10 +22,11 @@ namespace pesolink {
 // How long a waiter looks for its signal before it goes to sleep: long
 // enough natively to catch the worker that answers a local link's reply, or
 // the caller that posts a command's next request, without a wake through
-// the kernel. Under Wine, where the exchange itself needs the Wine server,
-// a longer spin only takes the processor from it.
+// the kernel. Not on Windows: measured under Wine, where every exchange
+// needs the Wine server's process too, any spin took the processor from it
+// on a busy machine and made exchanges slower, not faster.
 #ifdef _WIN32
-constexpr std::chrono::microseconds SpinBeforeSleep{20};
+constexpr std::chrono::microseconds SpinBeforeSleep{0};
 #else
 constexpr std::chrono::microseconds SpinBeforeSleep{50};
 #endif

@@ -220,8 +220,9 @@ int main(int argc, char** argv) {
                     k == 2 ? " [probe path, for comparison]" : "");
     }
     const bool waitMet = cpuMs / wallMs < 0.02;
-    std::printf("waiting caller: result %d after %.0f ms, caller CPU %.2f ms = %.3f%% of a core: %s\n", timedOut,
-                wallMs, cpuMs, 100.0 * cpuMs / wallMs, waitMet ? "met" : "NOT met");
+    std::printf("waiting caller: result %d after %.0f ms, caller CPU %.2f ms = %.3f%% of a core: %s%s\n", timedOut,
+                wallMs, cpuMs, 100.0 * cpuMs / wallMs, waitMet ? "met" : "NOT met",
+                wine ? " (Wine counts thread times in 10 ms steps)" : "");
     const bool idleMet = idleCpuMs / idleWallMs < 0.001;
     std::printf("idle connected object: CPU of the other threads %.3f ms in %.0f ms = %.4f%% of a core: %s\n",
                 idleCpuMs, idleWallMs, 100.0 * idleCpuMs / idleWallMs, idleMet ? "met" : "NOT met");
