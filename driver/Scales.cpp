@@ -156,18 +156,18 @@ void TScales::PutU32(uint8_t* at, uint32_t value) {
 // ---------------------------------------------------------------------------
 // Exchange
 
+// Send, and on 0 receive, in one request cycle: nothing is logged between.
 int32_t TScales::Transact() {
     const char16_t first = Con.empty() ? u'\0' : Con[0];
+    // What the send did to the link (renewed, drained) is logged after it.
+    int32_t code = 0;
     if (first == u'C') {
-        int32_t code = Link.SendToCom();
-        LogRenewal(Link.Thread());
-        if (code == 0) code = Link.ReadFromCom();
-        return code;
+        code = Link.ExchangeCom();
+    } else {
+        if (!IsDigit(first)) return 1;
+        code = Link.ExchangeLan();
     }
-    if (!IsDigit(first)) return 1;
-    int32_t code = Link.SendToLan();
     LogRenewal(Link.Thread());
-    if (code == 0) code = Link.ReadFromLan();
     return code;
 }
 

@@ -20,6 +20,7 @@ TScalesThread& TRequestCycle::Thread() {
 void TRequestCycle::Post(int32_t mode) {
     TScalesThread& t = Thread();
     t.Mode = mode;
+    t.ThenReceive = false;
     t.Response.store(ResponsePending, std::memory_order_relaxed);
 }
 
@@ -36,9 +37,12 @@ void TRequestCycle::StopThread() {
     if (thread_) thread_->Suspend();
 }
 
-int32_t TRequestCycle::RunRequest(int32_t mode) {
+int32_t TRequestCycle::RunRequest(int32_t mode) { return Cycle(mode, false); }
+
+int32_t TRequestCycle::Cycle(int32_t mode, bool thenReceive) {
     if (waiting_) return ResultBusy;
     Post(mode);
+    thread_->ThenReceive = thenReceive;
     StartThread();
     WaitForResponse();
     StopThread();
@@ -49,6 +53,14 @@ int32_t TRequestCycle::Send() {
     if (waiting_) return ResultBusy;
     WrapFrame(Thread().Command);
     return RunRequest(ModeSend);
+}
+
+// The worker posts the send's code when it is not 0, else the receive's: the
+// same result as Send followed, on 0, by a receive.
+int32_t TRequestCycle::Exchange() {
+    if (waiting_) return ResultBusy;
+    WrapFrame(Thread().Command);
+    return Cycle(ModeSend, true);
 }
 
 }  // namespace pesolink

@@ -32,7 +32,7 @@ public:
     bool Busy() const { return busy_ || waiting_; }
 
     // The steps of a request cycle, for callers that log between them.
-    void Post(int32_t mode);  // Mode := mode, Response := -1
+    void Post(int32_t mode);  // Mode := mode, Response := -1 (ThenReceive := false)
     void StartThread();
     void WaitForResponse();
     void StopThread();
@@ -46,6 +46,13 @@ public:
     int32_t SendToCom() { return Send(); }
     int32_t ReadFromLan() { return RunRequest(ModeReceive); }
     int32_t ReadFromCom() { return RunRequest(ModeReceive); }
+
+    // SendToLan (SendToCom) and, when it gives 0, ReadFromLan (ReadFromCom),
+    // with one result as those two in a row give, but one request cycle: the
+    // worker is woken once for both steps. For callers that do nothing
+    // between the two steps.
+    int32_t ExchangeLan() { return Exchange(); }
+    int32_t ExchangeCom() { return Exchange(); }
 
     // Guards a sequence of steps that must not be interleaved with another
     // request of the same object.
@@ -62,6 +69,8 @@ public:
 
 private:
     int32_t Send();
+    int32_t Exchange();
+    int32_t Cycle(int32_t mode, bool thenReceive);
 
     std::unique_ptr<TScalesThread> thread_;
     bool busy_ = false;

@@ -61,25 +61,21 @@ TScalesThread::~TScalesThread() {
     ComClose();
 }
 
+// A resume is a new value of the wake word: the worker takes the request
+// posted before it once, and reads Mode only after it has seen that value,
+// so neither side needs a lock on the way.
 void TScalesThread::Resume() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        awake_ = true;
-    }
-    wake_.notify_all();
+    awake_.store(true, std::memory_order_relaxed);
+    parked_.Bump();
 }
 
 // Called once the worker has posted its response, which is its last touch of
-// the request: from then on it only parks, and with awake_ cleared it does not
-// even look at Mode, so the caller may write the next request at once.
-void TScalesThread::Suspend() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    awake_ = false;
-}
+// the request: from then on it only parks, and it does not look at Mode again
+// before the next Resume, so the caller may write the next request at once.
+void TScalesThread::Suspend() { awake_.store(false, std::memory_order_relaxed); }
 
 bool TScalesThread::Suspended() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !awake_ && !serving_;
+    return !awake_.load(std::memory_order_acquire) && !serving_.load(std::memory_order_acquire);
 }
 
 void TScalesThread::Terminate() {
@@ -88,25 +84,52 @@ void TScalesThread::Terminate() {
         terminated_ = true;
     }
     wake_.notify_all();
+    parked_.Bump();
 }
 
-bool TScalesThread::Terminated() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return terminated_;
-}
+bool TScalesThread::Terminated() const { return terminated_; }
 
-// Parked between requests on a condition variable: no polling and no
-// processor time while nothing is posted.
+// Parked between requests on the wake word: no polling and no processor time
+// while nothing is posted. After a request it first looks for the next one
+// for a moment (SpinBeforeSleep), since a command's receive, or the next
+// command of a busy caller, usually follows at once.
+//
+// A send posted with ThenReceive is served together with the receive that
+// follows it: the send's code is held back, and only when it is 0 does the
+// receive run; the caller then sees one code, the send's failure or the
+// receive's result, after one wake instead of two.
 void TScalesThread::Execute() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    uint32_t taken = 0;  // the wake word's value when the worker was created
+    bool justServed = false;
     for (;;) {
-        wake_.wait(lock, [this] { return terminated_ || (awake_ && Mode != ModeIdle); });
+        const uint32_t now = parked_.Load();
         if (terminated_) return;
-        serving_ = true;
-        lock.unlock();
+        if (now == taken) {
+            if (!justServed || !SpinFor(SpinBeforeSleep, [&] { return parked_.Load() != taken; }))
+                parked_.WaitWhile(taken);
+            justServed = false;
+            continue;
+        }
+        taken = now;
+        if (Mode == ModeIdle) continue;  // woken with nothing posted
+        serving_.store(true, std::memory_order_relaxed);
+        // Once per request: the receive of a send-and-receive keeps what
+        // its send did to the link, for the command's log.
+        Renewal = RenewNone;
+        RenewalDropped = 0;
+        holdSendCode_ = ThenReceive && Mode == ModeSend;
         Serve();
-        lock.lock();
-        serving_ = false;
+        if (holdSendCode_) {
+            holdSendCode_ = false;
+            if (heldCode_ == 0) {
+                Mode = ModeReceive;
+                Serve();
+            } else {
+                Post(heldCode_);
+            }
+        }
+        serving_.store(false, std::memory_order_release);
+        justServed = true;
     }
 }
 
@@ -114,17 +137,19 @@ void TScalesThread::PauseUntil(uint32_t start, uint32_t timeout) {
     const uint32_t spent = TicksSince(start);
     if (spent > timeout) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(timeout - spent + 1), [this] { return terminated_; });
+    wake_.wait_for(lock, std::chrono::milliseconds(timeout - spent + 1), [this] { return terminated_.load(); });
 }
 
 void TScalesThread::Post(int32_t code) {
+    if (holdSendCode_) {
+        heldCode_ = code;
+        return;
+    }
     Response.store(code, std::memory_order_release);
     done_.Set();
 }
 
 void TScalesThread::Serve() {
-    Renewal = RenewNone;
-    RenewalDropped = 0;
     if (Iface == IfaceLan) {
         ServeLan();
     } else if (Iface == IfaceCom) {

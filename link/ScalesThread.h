@@ -73,6 +73,9 @@ public:
     uint32_t ReadTimeout = 0;
     int32_t Mode = ModeIdle;
     TCommand Command{};
+    // With ModeSend: the worker goes on to ModeReceive when the send
+    // answers 0 and posts only the receive's code (TRequestCycle::Exchange).
+    bool ThenReceive = false;
     // -1 while pending; the worker's last write for a request (release).
     std::atomic<int32_t> Response{ResponsePending};
     // Written by the worker while it serves a send, for the caller to read
@@ -121,9 +124,13 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    bool awake_ = false;
-    bool serving_ = false;
-    bool terminated_ = false;
+    std::atomic<bool> awake_{false};
+    std::atomic<bool> serving_{false};
+    std::atomic<bool> terminated_{false};  // set under mutex_, for PauseUntil
+    // Worker only: the send of a send-and-receive request is in hand.
+    bool holdSendCode_ = false;
+    int32_t heldCode_ = 0;
+    WakeWord parked_;  // bumped by Resume and Terminate
     // Set by a receive that ended without one whole reply on a link that is
     // still open; the next send renews the link first. Worker thread only.
     bool lanSpoiled_ = false;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/ComUnit.h"
@@ -76,8 +77,11 @@ protected:
     }
     int32_t Connect() { return Connect("127.0.0.1", port_); }
 
-    int32_t NameExchange() {
+    // Two request cycles as the connection probe takes them, or the one
+    // cycle of a command (ExchangeLan).
+    int32_t NameExchange(bool oneCycle = false) {
         PutNameQuery(cycle_);
+        if (oneCycle) return cycle_.ExchangeLan();
         const int32_t sent = cycle_.SendToLan();
         return sent != 0 ? sent : cycle_.ReadFromLan();
     }
@@ -159,17 +163,63 @@ TEST_F(TcpWorker, ReplyFaults) {
         {"five bytes refused", RawFault({0xF8, 0x55, 0xCE, 0x01, 0x00}), 3},
     };
     ASSERT_EQ(Connect(), 0);
-    for (const Case& c : cases) {
-        scale_.AddFault(c.fault);
-        const int32_t result = NameExchange();
-        EXPECT_EQ(Response(), c.response) << c.name;
-        EXPECT_EQ(result, ResponseToResult(c.response)) << c.name;
-        // Let late pieces of a split reply arrive, then drop them with a
-        // fresh connection so every case starts clean.
-        usleep(120 * 1000);
-        cycle_.RunRequest(ModeClose);
-        ASSERT_EQ(Connect(), 0) << c.name;
+    for (const bool oneCycle : {false, true}) {
+        for (const Case& c : cases) {
+            scale_.AddFault(c.fault);
+            const int32_t result = NameExchange(oneCycle);
+            EXPECT_EQ(Response(), c.response) << c.name << (oneCycle ? ", one cycle" : "");
+            EXPECT_EQ(result, ResponseToResult(c.response)) << c.name << (oneCycle ? ", one cycle" : "");
+            // Let late pieces of a split reply arrive, then drop them with a
+            // fresh connection so every case starts clean.
+            usleep(120 * 1000);
+            cycle_.RunRequest(ModeClose);
+            ASSERT_EQ(Connect(), 0) << c.name;
+        }
     }
+}
+
+// A command's one cycle gives what its send and receive give in a row, and
+// without a connection it stops at the send: nothing is received, so the
+// frame buffer still holds the request.
+TEST_F(TcpWorker, OneCycleExchangeStopsAtAFailedSend) {
+    ASSERT_EQ(Connect(), 0);
+    EXPECT_EQ(NameExchange(true), 0);
+    EXPECT_EQ(Command().Length, 7 + 1 + 4 + 5 + 2);
+    EXPECT_EQ(Command().Buf[5], CMD_GET_NAME);
+    EXPECT_EQ(scale_.Requests().size(), 1u);
+
+    ASSERT_EQ(cycle_.RunRequest(ModeClose), 0);
+    EXPECT_EQ(NameExchange(true), 1);
+    EXPECT_EQ(Response(), 1);
+    EXPECT_EQ(Command().Length, 8);  // the wrapped request, untouched by a receive
+    // The next request of the worker is served alone again.
+    EXPECT_EQ(Connect(), 0);
+    PutNameQuery(cycle_);
+    EXPECT_EQ(cycle_.SendToLan(), 0);
+    EXPECT_EQ(Command().Length, 8);
+    EXPECT_EQ(cycle_.ReadFromLan(), 0);
+}
+
+// The caller's first moments of a wait do not dispatch messages; a message
+// posted during a long wait must still run soon, not when the reply comes.
+TEST_F(TcpWorker, MessageDuringLongWaitRunsPromptly) {
+    ASSERT_EQ(Connect(), 0);
+    Fault slow = MakeFault(FaultKind::Delay);
+    slow.delayMs = 500;
+    scale_.AddFault(slow);
+    Clock::time_point posted{}, ran{};
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        posted = Clock::now();
+        PostCallerMessage([&] { ran = Clock::now(); });
+    });
+    EXPECT_EQ(NameExchange(true), 0);
+    const auto ended = Clock::now();
+    poster.join();
+    auto ms = [](Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+    ASSERT_NE(ran, Clock::time_point{}) << "the message did not run during the wait";
+    EXPECT_LT(ms(ran - posted), 100);
+    EXPECT_GT(ms(ended - ran), 200) << "the message was held until the reply";
 }
 
 TEST_F(TcpWorker, DroppedConnectionEndsReceiveAndLaterSendFails) {
@@ -228,15 +278,17 @@ TEST_F(TcpWorker, RequestFromMessageHandlerDuringWaitIsRefused) {
     scale_.AddFault(slow);
     PutNameQuery(cycle_);
     ASSERT_EQ(cycle_.SendToLan(), 0);
-    int32_t nested = -100;
+    int32_t nested = -100, nestedExchange = -100;
     bool busyInside = false;
     PostCallerMessage([&] {
         busyInside = cycle_.Busy();
         nested = cycle_.RunRequest(ModeClose);
+        nestedExchange = cycle_.ExchangeLan();
     });
     EXPECT_EQ(cycle_.ReadFromLan(), 0);
     EXPECT_TRUE(busyInside);
     EXPECT_EQ(nested, ResultBusy);
+    EXPECT_EQ(nestedExchange, ResultBusy);
     EXPECT_EQ(Command().Buf[5], CMD_GET_NAME);
     EXPECT_TRUE(cycle_.Thread().Tcp.Connected());  // the nested close never ran
     EXPECT_FALSE(cycle_.Busy());
@@ -281,8 +333,9 @@ protected:
     }
     int32_t Open(const std::string& text, int32_t mode = ModeOpen57600) { return OpenWith(cycle_, text, mode); }
 
-    int32_t NameExchange() {
+    int32_t NameExchange(bool oneCycle = false) {
         PutNameQuery(cycle_);
+        if (oneCycle) return cycle_.ExchangeCom();
         const int32_t sent = cycle_.SendToCom();
         return sent != 0 ? sent : cycle_.ReadFromCom();
     }
@@ -360,12 +413,15 @@ TEST_F(SerialWorker, ReplyFaults) {
         {"short header", RawFault({0xF8, 0x55, 0xCE}), 3},
     };
     ASSERT_EQ(Open("COM5"), 0);
-    for (const Case& c : cases) {
-        scale_.AddFault(c.fault);
-        NameExchange();
-        EXPECT_EQ(Response(), c.response) << c.name;
-        usleep(50 * 1000);
-        ASSERT_EQ(Open("COM5"), 0);
+    for (const bool oneCycle : {false, true}) {
+        for (const Case& c : cases) {
+            scale_.AddFault(c.fault);
+            const int32_t result = NameExchange(oneCycle);
+            EXPECT_EQ(Response(), c.response) << c.name << (oneCycle ? ", one cycle" : "");
+            EXPECT_EQ(result, ResponseToResult(c.response)) << c.name << (oneCycle ? ", one cycle" : "");
+            usleep(50 * 1000);
+            ASSERT_EQ(Open("COM5"), 0);
+        }
     }
 }
 
