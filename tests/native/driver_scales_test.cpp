@@ -28,6 +28,7 @@
 #include "link/posix/CallerMessages.h"
 #include "sim/SimScale.h"
 #include "sim/SimServer.h"
+#include "tests/native/driver_folder_support.h"
 
 namespace pesolink {
 namespace {
@@ -92,18 +93,12 @@ int ThreadCount() {
 class ScalesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/pesolink-scales-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        const char* old = std::getenv("APPDATA");
-        hadAppData_ = old != nullptr;
-        if (old) oldAppData_ = old;
-        setenv("APPDATA", dir_.c_str(), 1);
-        std::filesystem::create_directories(dir_ + "/Ostrel/Pesolink");
-        std::ofstream(dir_ + "/Ostrel/Pesolink/Driver.ini") << "[Settings]\nLogging=1\nLCID=419\n";
+        folder_ = std::make_unique<test_support::TempDriverFolder>("pesolink-scales",
+                                                                   "[Settings]\nLogging=1\nLCID=419\n");
+        dir_ = folder_->Dir();
         StartDriverModule();
         ASSERT_TRUE(LogEnabled());
-        savedSoft_ = ComSoftTimeout;
-        savedHard_ = ComHardTimeout;
+        timeouts_ = std::make_unique<test_support::SavedSerialTimeouts>();
         ComSoftTimeout = 300;
         ComHardTimeout = 50;
         port_ = server_.ListenTcp(0);
@@ -112,12 +107,9 @@ protected:
     void TearDown() override {
         server_.Stop();
         ComClose();
-        ComSoftTimeout = savedSoft_;
-        ComHardTimeout = savedHard_;
+        timeouts_.reset();
         SetLogTarget(u"", false);
-        if (hadAppData_) setenv("APPDATA", oldAppData_.c_str(), 1);
-        else unsetenv("APPDATA");
-        std::filesystem::remove_all(dir_);
+        folder_.reset();
     }
 
     std::u16string Endpoint() const { return U16("127.0.0.1:" + std::to_string(port_)); }
@@ -155,11 +147,9 @@ protected:
         return out;
     }
 
+    std::unique_ptr<test_support::TempDriverFolder> folder_;
+    std::unique_ptr<test_support::SavedSerialTimeouts> timeouts_;
     std::string dir_;
-    std::string oldAppData_;
-    bool hadAppData_ = false;
-    int32_t savedSoft_ = 2000;
-    int32_t savedHard_ = 500;
     sim::SimScale scale_;
     sim::SimServer server_{scale_};
     uint16_t port_ = 0;

@@ -24,6 +24,7 @@
 #include "link/posix/CallerMessages.h"
 #include "sim/SimScale.h"
 #include "sim/SimServer.h"
+#include "tests/native/driver_folder_support.h"
 
 namespace pesolink {
 namespace {
@@ -65,17 +66,10 @@ struct SimulatedScale {
 class SeveralScales : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/pesolink-several-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        const char* old = std::getenv("APPDATA");
-        hadAppData_ = old != nullptr;
-        if (old) oldAppData_ = old;
-        setenv("APPDATA", dir_.c_str(), 1);
-        std::filesystem::create_directories(dir_ + "/Ostrel/Pesolink");
-        std::ofstream(dir_ + "/Ostrel/Pesolink/Driver.ini") << "[Settings]\nLCID=419\n";
+        folder_ = std::make_unique<test_support::TempDriverFolder>("pesolink-several", "[Settings]\nLCID=419\n");
+        dir_ = folder_->Dir();
         StartDriverModule();
-        savedSoft_ = ComSoftTimeout;
-        savedHard_ = ComHardTimeout;
+        timeouts_ = std::make_unique<test_support::SavedSerialTimeouts>();
         // As in the program that reported two scales on one machine.
         ComSoftTimeout = 800;
         ComHardTimeout = 150;
@@ -88,12 +82,9 @@ protected:
     void TearDown() override {
         a_.reset();
         b_.reset();
-        ComSoftTimeout = savedSoft_;
-        ComHardTimeout = savedHard_;
+        timeouts_.reset();
         unsetenv("PESOLINK_COM_DIR");
-        if (hadAppData_) setenv("APPDATA", oldAppData_.c_str(), 1);
-        else unsetenv("APPDATA");
-        std::filesystem::remove_all(dir_);
+        folder_.reset();
     }
 
     static void Open(TScales& s, const char16_t* text) {
@@ -105,9 +96,9 @@ protected:
         EXPECT_EQ(s.get_Weight(), weight) << what;
     }
 
-    std::string dir_, oldAppData_;
-    bool hadAppData_ = false;
-    int32_t savedSoft_ = 2000, savedHard_ = 500;
+    std::unique_ptr<test_support::TempDriverFolder> folder_;
+    std::unique_ptr<test_support::SavedSerialTimeouts> timeouts_;
+    std::string dir_;
     std::unique_ptr<SimulatedScale> a_, b_;
 };
 

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "driver/Logging.h"
 #include "driver/Settings.h"
 #include "link/ComUnit.h"
+#include "tests/native/driver_folder_support.h"
 
 namespace pesolink::fault_test {
 
@@ -37,18 +39,12 @@ protected:
     DriverModuleFixture(int32_t softTimeout, int32_t hardTimeout) : soft_(softTimeout), hard_(hardTimeout) {}
 
     void SetUp() override {
-        char tmpl[] = "/tmp/pesolink-fault-XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        const char* old = std::getenv("APPDATA");
-        hadAppData_ = old != nullptr;
-        if (old) oldAppData_ = old;
-        setenv("APPDATA", dir_.c_str(), 1);
-        std::filesystem::create_directories(dir_ + "/Ostrel/Pesolink");
-        std::ofstream(dir_ + "/Ostrel/Pesolink/Driver.ini") << "[Settings]\nLogging=1\nLCID=409\n";
+        folder_ = std::make_unique<test_support::TempDriverFolder>("pesolink-fault",
+                                                                   "[Settings]\nLogging=1\nLCID=409\n");
+        dir_ = folder_->Dir();
         StartDriverModule();
         ASSERT_TRUE(LogEnabled());
-        savedSoft_ = ComSoftTimeout;
-        savedHard_ = ComHardTimeout;
+        timeouts_ = std::make_unique<test_support::SavedSerialTimeouts>();
         ComSoftTimeout = soft_;
         ComHardTimeout = hard_;
         comDir_ = dir_ + "/com";
@@ -58,22 +54,19 @@ protected:
 
     void TearDown() override {
         ComClose();
-        ComSoftTimeout = savedSoft_;
-        ComHardTimeout = savedHard_;
+        timeouts_.reset();
         SetLogTarget(u"", false);
         unsetenv("PESOLINK_COM_DIR");
-        if (hadAppData_) setenv("APPDATA", oldAppData_.c_str(), 1);
-        else unsetenv("APPDATA");
-        std::filesystem::remove_all(dir_);
+        folder_.reset();
     }
 
     // Path of serial port n's link (point a simulated scale's pty there).
     std::string ComLink(int n) const { return comDir_ + "/com" + std::to_string(n); }
 
-    std::string dir_, comDir_, oldAppData_;
-    bool hadAppData_ = false;
+    std::unique_ptr<test_support::TempDriverFolder> folder_;
+    std::unique_ptr<test_support::SavedSerialTimeouts> timeouts_;
+    std::string dir_, comDir_;
     int32_t soft_, hard_;
-    int32_t savedSoft_ = 2000, savedHard_ = 500;
 };
 
 }  // namespace pesolink::fault_test
