@@ -3,7 +3,7 @@
 ;   makensis -DVERSION=a.b.c.d -DSTAGE=DIR -DOUTFILE=FILE OstrelPesolink.nsi
 ;
 ; STAGE holds x64/ and x86/, each with OstrelPesolink.dll, Pesoconf.exe,
-; help.htm and bg.bmp (scripts/dist.sh lays it out).
+; pesolink.exe, help.htm and bg.bmp (scripts/dist.sh lays it out).
 ;
 ; Per user by default: files in %LocalAppData%\Programs\OstrelPesolink, the
 ; driver registered in the user's classes (DllInstall "user"), no
@@ -286,6 +286,7 @@ FunctionEnd
   Delete /REBOOTOK "$INSTDIR\OstrelPesolink.dll"
   Delete /REBOOTOK "$INSTDIR\x86\OstrelPesolink.dll"
   Delete /REBOOTOK "$INSTDIR\Pesoconf.exe"
+  Delete /REBOOTOK "$INSTDIR\pesolink.exe"
   Delete "$INSTDIR\help.htm"
   Delete "$INSTDIR\bg.bmp"
   Delete "$INSTDIR\Uninstall.exe"
@@ -308,12 +309,14 @@ Section "Install"
   ${If} ${RunningX64}
     File "${STAGE}/x64/OstrelPesolink.dll"
     File "${STAGE}/x64/Pesoconf.exe"
+    File "${STAGE}/x64/pesolink.exe"
     SetOutPath "$INSTDIR\x86"
     File "${STAGE}/x86/OstrelPesolink.dll"
     SetOutPath "$INSTDIR"
   ${Else}
     File "${STAGE}/x86/OstrelPesolink.dll"
     File "${STAGE}/x86/Pesoconf.exe"
+    File "${STAGE}/x86/pesolink.exe"
   ${EndIf}
   ; The tool finds its picture and its help page beside itself.
   File "${STAGE}/x64/help.htm"

@@ -13,8 +13,8 @@
 #                      x64 tree's `dist` target, which has built its own part)
 #
 # Output:
-#   OstrelPesolink-VERSION.zip        x64/ and x86/ (driver, tool, help.htm, bg.bmp
-#                                     each), examples/, docs/, README.md, VERSION
+#   OstrelPesolink-VERSION.zip        x64/ and x86/ (driver, tool, pesolink.exe,
+#                                     help.htm, bg.bmp each), examples/, docs/, README.md, VERSION
 #   OstrelPesolink-VERSION-setup.exe  the installer (installer/OstrelPesolink.nsi)
 # The last line printed names both files.
 set -euo pipefail
@@ -55,7 +55,7 @@ build_tree() {  # DIR TOOLCHAIN
             -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
     say "building $dir"
-    cmake --build "$dir" -j "$JOBS" --target pesolink_com Pesoconf >/dev/null
+    cmake --build "$dir" -j "$JOBS" --target pesolink_com Pesoconf pesolink >/dev/null
 }
 if ((BUILD64)); then build_tree "$WIN64_BUILD" mingw-w64-x86_64.cmake; fi
 if ((BUILD32)); then build_tree "$WIN32_BUILD" mingw-w64-i686.cmake; fi
@@ -82,14 +82,14 @@ mkdir -p "$STAGE"
 stage_bitness() {  # BUILD FOLDER STRIP
     local build=$1 dir="$STAGE/$2" strip=$3 f
     mkdir -p "$dir"
-    for f in driver/com/OstrelPesolink.dll tool/win32/Pesoconf.exe tool/win32/help.htm tool/win32/bg.bmp; do
+    for f in driver/com/OstrelPesolink.dll tool/win32/Pesoconf.exe cli/pesolink.exe tool/win32/help.htm tool/win32/bg.bmp; do
         if [[ ! -f "$build/$f" ]]; then
             say "missing $build/$f"
             exit 1
         fi
         cp "$build/$f" "$dir/"
     done
-    "$strip" "$dir/OstrelPesolink.dll" "$dir/Pesoconf.exe"
+    "$strip" "$dir/OstrelPesolink.dll" "$dir/Pesoconf.exe" "$dir/pesolink.exe"
 }
 stage_bitness "$WIN64_BUILD" x64 x86_64-w64-mingw32-strip
 stage_bitness "$WIN32_BUILD" x86 i686-w64-mingw32-strip
