@@ -40,6 +40,10 @@ sim_start_fixture() {
         esac
     done
     local run="$FIXTURES/sim-$name"
+    if [[ ! -x "$SIM_EXE" ]]; then
+        say "no simulated scale at $SIM_EXE: build the native tree first (cache variable PESOLINK_NATIVE_BUILD)"
+        return 1
+    fi
     sim_stop_fixture "$name"
     rm -rf "$run"
     mkdir -p "$run"
