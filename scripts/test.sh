@@ -51,17 +51,18 @@ step fuzz "$root/scripts/fuzz.sh" "${PESOLINK_FUZZ_SECONDS:-30}"
 step windows eval 'build windows32 && build windows && suite windows'
 step windows32 suite windows32
 
-# The number of tests each preset ran, from its JUnit file.
-total=0
+# What each preset ran, from its JUnit file.
+tests=0 skipped=0
 for preset in native native-asan native-tsan windows windows32; do
     f="$root/build/$preset/junit.xml"
     [[ -f "$f" ]] || continue
-    n=$(sed -n 's/.*<testsuite [^>]*tests="\([0-9]*\)".*/\1/p' "$f" | head -n 1)
-    total=$((total + ${n:-0}))
+    n=$(grep -m 1 -o 'tests="[0-9]*"' "$f" | tr -dc 0-9)
+    k=$(grep -m 1 -o 'skipped="[0-9]*"' "$f" | tr -dc 0-9)
+    tests=$((tests + ${n:-0})) skipped=$((skipped + ${k:-0}))
 done
 elapsed="$(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
 if ((${#failed[@]})); then
-    echo "test.sh: FAILED: ${failed[*]} (passed: ${passed[*]:-none}; $total CTest tests, $elapsed)"
+    echo "test.sh: FAILED: ${failed[*]} (passed: ${passed[*]:-none}; $tests CTest tests, $skipped skipped; $elapsed)"
     exit 1
 fi
-echo "test.sh: all passed: ${passed[*]} ($total CTest tests and the fuzz targets, $elapsed)"
+echo "test.sh: all passed: ${passed[*]} ($tests CTest tests, $skipped skipped, and the fuzz targets; $elapsed)"

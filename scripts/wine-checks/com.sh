@@ -328,7 +328,8 @@ unregister)
 prepare)
     reset_good
     reset_two
-    pass
+    step_end
+    exit
     ;;
 session)
     lang=${1:?vbs or js} mode=${2:?tcp or serial}

@@ -27,7 +27,8 @@ write_settings() {  # LOGGING
 case "$step" in
 prepare)
     write_settings 1
-    pass
+    step_end
+    exit
     ;;
 churn)
     CYCLES="${2:-${PESOLINK_CHURN_CYCLES:-10000}}"

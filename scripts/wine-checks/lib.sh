@@ -13,6 +13,8 @@
 #   checks_begin NAME         the step's name for its messages and summary
 #   pass / fail WHAT / expect_eq WHAT ACTUAL EXPECTED
 #   checks_end                "NAME: N passed, M failed"; fails the step on any failure
+#                             and when it checked nothing
+#   step_end                  the same for a step that only prepares (a fixture's)
 #   fixture_env NAME          reads WIN_BUILD/fixtures/NAME.env
 set -euo pipefail
 
@@ -41,6 +43,10 @@ checks_end() {
     echo "$CHECKS_NAME: $checks_passed passed, $checks_failed failed ($((SECONDS - checks_started)) s)"
     # A step that checked nothing has not done its work.
     ((checks_failed == 0 && checks_passed > 0))
+}
+step_end() {
+    echo "$CHECKS_NAME: done, $checks_passed passed, $checks_failed failed ($((SECONDS - checks_started)) s)"
+    ((checks_failed == 0))
 }
 
 fixture_env() {  # NAME

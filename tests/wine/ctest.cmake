@@ -79,14 +79,12 @@ function(pesolink_gtest_cases target group)
     list(GET pair 1 prefix)
     list(TRANSFORM cases REPLACE "^@${suite}@" "${prefix}/${suite}")
   endforeach()
-  set(env ${G_ENV})
-  list(TRANSFORM env PREPEND "ENV;")
   string(REPLACE ";" "\n" listing "${cases}")
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target}.cases "${listing}\n")
   pesolink_check(${group}.gtest-list
     COMMAND ${PESOLINK_CHECKS}/gtest-list.sh ${CMAKE_CURRENT_BINARY_DIR}/${target}.cases
             ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR} ${PESOLINK_BITS} $<TARGET_FILE:${target}>
-    FIXTURES ${G_FIXTURES} LABELS ${G_LABELS} LOCK ${G_LOCK} ${env} TIMEOUT 120)
+    FIXTURES ${G_FIXTURES} LABELS ${G_LABELS} LOCK ${G_LOCK} ENV ${G_ENV} TIMEOUT 120)
   foreach(case IN LISTS cases)
     string(REPLACE "/*" "" name "${group}.${case}")
     add_test(NAME ${name} COMMAND ${target} --gtest_filter=${case})
@@ -108,6 +106,12 @@ function(pesolink_gtest_cases target group)
     endif()
   endforeach()
 endfunction()
+
+# Each check step ends with its summary ("NAME: N passed, M failed"): keep
+# the whole output of passed tests too, in the log and the JUnit file.
+file(WRITE ${CMAKE_BINARY_DIR}/CTestCustom.cmake
+  "set(CTEST_CUSTOM_MAXIMUM_PASSED_TEST_OUTPUT_SIZE 262144)\n"
+  "set(CTEST_CUSTOM_MAXIMUM_FAILED_TEST_OUTPUT_SIZE 1048576)\n")
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PESOLINK_BITS 64)
