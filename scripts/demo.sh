@@ -7,16 +7,14 @@
 # Installs what is missing first.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-WIN_BUILD="${PESOLINK_WIN_BUILD:-$ROOT/build/win}"
-NATIVE_BUILD="${PESOLINK_NATIVE_BUILD:-$ROOT/build/native}"
-JOBS="${PESOLINK_JOBS:-2}"
 COM_NUMBER=5
-
-say() { echo "demo: $*"; }
 
 "$ROOT/scripts/setup.sh"
 
-source "$ROOT/scripts/suite-env.sh"
+# The trees (PESOLINK_WIN_BUILD, default build/windows; PESOLINK_NATIVE_BUILD,
+# default build/native) and the fixtures' helpers, as the tests have them.
+source "$ROOT/scripts/wine-checks/lib.sh"
+say() { echo "demo: $*"; }
 say "building the driver (Windows x64) and the simulated scale (native)"
 suite_build_win "$WIN_BUILD" pesolink_com link_client
 suite_build_native "$NATIVE_BUILD" pesolink-sim
@@ -24,22 +22,22 @@ suite_build_native "$NATIVE_BUILD" pesolink-sim
 DLL="$(find "$WIN_BUILD/driver" -name OstrelPesolink.dll | head -n 1)"
 [[ -n "$DLL" ]] || { say "OstrelPesolink.dll was not built"; exit 1; }
 
-source "$ROOT/scripts/wine-env.sh"
-RUN="$WIN_BUILD/demo-run"
-SIM_PID=""
+# The Wine prefix with its server and the simulated scale, started (and
+# stopped) as the tests' fixtures are.
+fixture="$ROOT/scripts/wine-checks/fixture.sh"
+export PESOLINK_WIN_BUILD="$WIN_BUILD" PESOLINK_NATIVE_BUILD="$NATIVE_BUILD"
 cleanup() {
     local rc=$?
-    sim_stop
-    wine_env_stop
+    "$fixture" sim-stop demo >/dev/null || true
+    "$fixture" wine-stop >/dev/null || true
     exit "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-rm -rf "$RUN" && mkdir -p "$RUN"
-wine_env_start "$WIN_BUILD"
-
-sim_start "$RUN" "$NATIVE_BUILD/sim/pesolink-sim" --tcp 0 --pty "$RUN/sim.pty" --line 19200,4
-wine_map_com "$COM_NUMBER" "$SIM_PTY"
+"$fixture" wine-start >/dev/null
+"$fixture" sim-start demo --com "$COM_NUMBER" --tcp 0 --pty @RUN@/sim.pty --line 19200,4 >/dev/null
+fixture_env sim-demo
+wine_env_use "$WIN_BUILD"
 say "simulated scale on 127.0.0.1:$SIM_PORT and COM$COM_NUMBER ($SIM_PTY)"
 
 say "the raw link: the name query over TCP and over COM$COM_NUMBER"

@@ -1,7 +1,8 @@
 # Steps that the test, demo and benchmark scripts share: build trees made
 # when missing, the check that a shipped binary imports only system DLLs,
-# the simulated scale started with its control FIFOs, and a GoogleTest
-# program run under Wine. Source it after setting ROOT and a say function.
+# and the simulated scale started with its control FIFOs (the test
+# fixtures of scripts/wine-checks/fixture.sh start it so). Source it after
+# setting ROOT and a say function.
 #
 #   suite_lock FILE                   one run per build tree: waits for, then holds, FILE
 #   suite_build_win DIR TARGET...     Windows x64 tree (SUITE_TOOLCHAIN picks another)
@@ -9,7 +10,6 @@
 #   suite_foreign_dlls OBJDUMP FILE   the DLLs FILE imports beyond the system's
 #   sim_start RUN SIM ARGS...         sets SIM_PID, SIM_PORT, SIM_PTY
 #   sim_stop                          ends that scale (safe to call twice)
-#   suite_gtest LIMIT LOG EXE ARGS... sets GTEST_PASSED, GTEST_FAILED
 
 SUITE_SYSTEM_DLLS='^(kernel32|user32|gdi32|ws2_32|msvcrt|advapi32|ole32|oleaut32|shlwapi|shell32|version|comctl32|ntdll)\.dll$'
 
@@ -81,20 +81,4 @@ sim_stop() {
         wait "$SIM_PID" 2>/dev/null || true
         SIM_PID=""
     fi
-}
-
-# Bounded, so that a hung test cannot stall the whole run; prints the
-# summary (or the whole log on failure) and returns the program's status.
-suite_gtest() {
-    local limit=$1 log=$2 status=0
-    shift 2
-    timeout -k 10 "$limit" env LD_PRELOAD="$WINE_ENV_PRELOAD" wine "$@" </dev/null >"$log" 2>&1 || status=$?
-    if ((status != 0)); then
-        cat "$log"
-    else
-        grep -E '^\[==========\]|^\[  PASSED  \]|^\[  SKIPPED \]' "$log" || true
-    fi
-    GTEST_PASSED=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
-    GTEST_FAILED=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$log")
-    return "$status"
 }

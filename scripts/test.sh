@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the native build's unit and integration tests (plain, with
-# AddressSanitizer + UBSan, and the worker hand-off under ThreadSanitizer),
-# then the Windows build's tests under Wine. Installs what is missing first.
+# Runs every test, one CTest preset after the other: the native build's unit
+# and integration tests (plain, with AddressSanitizer + UBSan, and the worker
+# hand-off under ThreadSanitizer), the fuzz targets for a bounded time, then
+# the Windows builds' tests under Wine (windows: everything of the x64 tree;
+# windows32: the installer of both bitnesses). Installs what is missing first.
+# Each preset leaves its results in build/<preset>/junit.xml; the last line
+# sums them up. One test again: ctest --preset windows -R NAME.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -9,47 +13,56 @@ cd "$root"
 "$root/scripts/setup.sh"
 
 jobs=${PESOLINK_JOBS:-2}
-# One Windows tree and one native tree serve every Wine suite.
-export PESOLINK_WIN_BUILD="$root/build/win" PESOLINK_NATIVE_BUILD="$root/build/native"
-export PESOLINK_COM_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOLINK_COM_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
-export PESOLINK_COM_WIN32_BUILD="$root/build/win32"
-export PESOCONF_WIN_BUILD="$PESOLINK_WIN_BUILD" PESOCONF_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
-export PESOLINK_SHIP_WIN64_BUILD="$PESOLINK_WIN_BUILD" PESOLINK_SHIP_WIN32_BUILD="$root/build/win32"
-export PESOLINK_SHIP_NATIVE_BUILD="$PESOLINK_NATIVE_BUILD"
+started=$SECONDS
 failed=()
+passed=()
 step() {
-  local name=$1; shift
-  echo "=== $name"
-  local t0=$SECONDS
-  if "$@"; then
-    echo "=== $name: ok ($((SECONDS - t0)) s)"
-  else
-    echo "=== $name: FAILED ($((SECONDS - t0)) s)"
-    failed+=("$name")
-  fi
+    local name=$1
+    shift
+    echo "=== $name"
+    local t0=$SECONDS
+    if "$@"; then
+        echo "=== $name: ok ($((SECONDS - t0)) s)"
+        passed+=("$name")
+    else
+        echo "=== $name: FAILED ($((SECONDS - t0)) s)"
+        failed+=("$name")
+    fi
 }
 
-native_suite() {
-  local preset=$1; shift
-  cmake --preset "$preset" >/dev/null &&
-    cmake --build --preset "$preset" -j"$jobs" &&
-    ctest --preset "$preset" -j"$jobs" --timeout 300 "$@"
+build() {  # PRESET
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs"
+}
+suite() {  # PRESET [CTEST_ARGS...]
+    local preset=$1
+    shift
+    ctest --preset "$preset" --output-junit "$root/build/$preset/junit.xml" "$@"
 }
 
-step "native" native_suite native
-step "native-asan" native_suite native-asan
-step "native-tsan" native_suite native-tsan -R '(Worker|Scales|Reentr|Stress)'
+# The native tree comes first: the Windows tests start its simulated scale.
+step native eval 'build native && suite native -j"$jobs" --timeout 300'
+step native-asan eval 'build native-asan && suite native-asan -j"$jobs" --timeout 300'
+step native-tsan eval 'build native-tsan && suite native-tsan -j"$jobs" --timeout 300 -R "(Worker|Scales|Reentr|Stress)"'
 # Each fuzz target for a bounded time (scripts/fuzz.sh 600 runs them longer by hand).
-step "fuzz" "$root/scripts/fuzz.sh" "${PESOLINK_FUZZ_SECONDS:-30}"
+step fuzz "$root/scripts/fuzz.sh" "${PESOLINK_FUZZ_SECONDS:-30}"
+# Both Windows trees are built before either runs: each uses the other's
+# files (the 32-bit driver and pesolink.exe, the installer's x64 half). One
+# test at a time: they share Wine prefixes and COM ports.
+step windows eval 'build windows32 && build windows && suite windows'
+step windows32 suite windows32
 
-for script in test-wine.sh test-wine-com.sh test-wine-tool.sh test-wine-driver.sh test-wine-fault.sh test-wine-cli.sh test-wine-install.sh; do
-  if [ -x "$root/scripts/$script" ]; then
-    step "$script" "$root/scripts/$script"
-  fi
+# What each preset ran, from its JUnit file.
+tests=0 skipped=0
+for preset in native native-asan native-tsan windows windows32; do
+    f="$root/build/$preset/junit.xml"
+    [[ -f "$f" ]] || continue
+    n=$(grep -m 1 -o 'tests="[0-9]*"' "$f" | tr -dc 0-9)
+    k=$(grep -m 1 -o 'skipped="[0-9]*"' "$f" | tr -dc 0-9)
+    tests=$((tests + ${n:-0})) skipped=$((skipped + ${k:-0}))
 done
-
+elapsed="$(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
 if ((${#failed[@]})); then
-  echo "FAILED: ${failed[*]}"
-  exit 1
+    echo "test.sh: FAILED: ${failed[*]} (passed: ${passed[*]:-none}; $tests CTest tests, $skipped skipped; $elapsed)"
+    exit 1
 fi
-echo "all test suites passed"
+echo "test.sh: all passed: ${passed[*]} ($tests CTest tests, $skipped skipped, and the fuzz targets; $elapsed)"

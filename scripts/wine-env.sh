@@ -3,6 +3,7 @@
 #
 #   wine_env_start BUILD_DIR      prefix (made once), own wineserver, warm-up,
 #                                 the pty fix library
+#   wine_env_use BUILD_DIR        the same environment, for a server that runs
 #   wine_map_com N TARGET         COM<N> (N >= 5) -> TARGET (a pty slave path)
 #   wine_run PROGRAM ARGS...      run under wine with the pty fix preloaded
 #   wine_unix_to_win PATH         Z:\... path of a Unix path
@@ -69,12 +70,20 @@ wine_env_pin_loader() {
     esac
 }
 
-wine_env_start() {
-    local build="${1:?build directory}"
-    # Already running for this shell: nothing to do.
-    if [[ -n "$WINE_ENV_SERVER_PID" ]] && kill -0 "$WINE_ENV_SERVER_PID" 2>/dev/null; then
-        return 0
+# The environment of a prefix whose server runs already (started by
+# wine_env_start in another process, e.g. a test fixture): no server of its
+# own, which Wine would otherwise start as a daemon.
+wine_env_use() {
+    wine_env_vars "${1:?build directory}" || return 1
+    if ! compgen -G "$TMPDIR/wine-*/server-*/socket" >/dev/null &&
+        ! compgen -G "$TMPDIR/.wine-$(id -u)/server-*/socket" >/dev/null; then
+        wine_env_log "no Wine server runs for $WINEPREFIX (scripts/wine-checks/fixture.sh wine-start starts it)"
+        return 1
     fi
+}
+
+wine_env_vars() {
+    local build=$1
     mkdir -p "$build"
     WINE_ENV_BUILD="$(cd "$build" && pwd)"
     export WINEPREFIX="$WINE_ENV_BUILD/wineprefix"
@@ -87,6 +96,15 @@ wine_env_start() {
 
     wine_env_build_ptyfix || { wine_env_log "cannot build the pty fix library"; return 1; }
     wine_env_pin_loader
+}
+
+wine_env_start() {
+    local build="${1:?build directory}"
+    # Already running for this shell: nothing to do.
+    if [[ -n "$WINE_ENV_SERVER_PID" ]] && kill -0 "$WINE_ENV_SERVER_PID" 2>/dev/null; then
+        return 0
+    fi
+    wine_env_vars "$build" || return 1
 
     if [[ ! -f "$WINEPREFIX/.pesolink-ready" ]]; then
         wine_env_log "creating the Wine prefix $WINEPREFIX"

@@ -32,7 +32,7 @@ SimLink::SimLink() {
     const int32_t com = comText_.size() > 3 ? ParseInt32(comText_.substr(3)).value_or(0) : 0;
     if (port <= 0 || port > 65535 || com <= 0 || com > 65535) {
         problem_ = "PESOLINK_SIM_TCP_PORT and PESOLINK_SIM_COM must name the simulated scale "
-                   "(run the tests through scripts/test-wine.sh)";
+                   "(run the tests with ctest --preset windows)";
         return;
     }
     tcpPort_ = static_cast<uint16_t>(port);

@@ -1,7 +1,8 @@
 // Where the simulated scale of a Wine test run is, and its control channel.
 //
-// The driver script (scripts/test-wine.sh) starts the simulator, maps its
-// pseudo-terminal to a COM port of the Wine prefix and passes:
+// The test fixtures (scripts/wine-checks/fixture.sh) start the simulator and
+// map its pseudo-terminal to a COM port of the Wine prefix; scripts/wine-run
+// passes:
 //   PESOLINK_SIM_TCP_PORT  the simulator's TCP port on 127.0.0.1
 //   PESOLINK_SIM_COM       the COM text of its pty ("COM5")
 //   PESOLINK_SIM_CTL_IN    Windows path of the FIFO read as the sim's commands

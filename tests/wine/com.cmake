@@ -1,6 +1,6 @@
 # Tests of the COM server under Wine: type library, object, early and late
-# binding, error information, exports. scripts/test-wine-com.sh registers
-# the server, starts the simulated scale and runs them.
+# binding, error information, exports. The fixtures of
+# ctest.cmake register the server and start the simulated scales (com.*).
 if(TARGET pesolink_com)
   file(GLOB PESOLINK_COM_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/com_*.cpp)
   add_executable(com_wine_tests ${PESOLINK_COM_TEST_SOURCES})

@@ -1,5 +1,5 @@
 // A whole session through the driver, late bound from JScript, against the
-// simulated scales that scripts/test-wine-com.sh started and filled:
+// simulated scales that the test fixtures started and scripts/wine-checks/com.sh filled:
 //
 //   cscript //nologo com_session.js tcp GOOD FAULTY CLOSED
 //   cscript //nologo com_session.js serial PORT

@@ -1,5 +1,5 @@
 ' A whole session through the driver, late bound from VBScript, against the
-' simulated scales that scripts/test-wine-com.sh started and filled:
+' simulated scales that the test fixtures started and scripts/wine-checks/com.sh filled:
 '
 '   cscript //nologo com_session.vbs tcp GOOD FAULTY CLOSED
 '   cscript //nologo com_session.vbs serial PORT

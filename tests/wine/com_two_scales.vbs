@@ -1,5 +1,5 @@
 ' Two scales in one script, late bound from VBScript: two objects on two COM
-' ports, each mapped by scripts/test-wine-com.sh to a simulated scale of its
+' ports, each mapped by the test fixtures to a simulated scale of its
 ' own (4800 baud even parity), with different weights:
 '
 '   cscript //nologo com_two_scales.vbs PORT_A PORT_B WEIGHT_A WEIGHT_B

@@ -1,5 +1,6 @@
 # The fault slice and re-entrant calls under Wine through the COM server,
-# and the object churn program. scripts/test-wine-fault.sh runs them.
+# and the object churn program. ctest.cmake runs them
+# (fault.*).
 if(TARGET pesolink_com)
   add_executable(fault_wine_tests fault_main.cpp fault_wine_test.cpp SimLink.cpp)
   target_link_libraries(fault_wine_tests PRIVATE gtest pesolink_link pesolink_idl ole32 oleaut32 uuid user32)

@@ -3,9 +3,9 @@
 // COM port, against the simulated scale; and calls made again from a real
 // window message handler while a call waits.
 //
-// scripts/test-wine-fault.sh starts the simulator, maps its pty to a COM
-// port, writes Driver.ini (ComSoftTimeout 300, ComHardTimeout 50) and
-// registers the server before it runs this program.
+// The test fixtures start the simulator, map its pty to a COM port and
+// register the server; scripts/wine-checks/fault.sh writes Driver.ini
+// (ComSoftTimeout 300, ComHardTimeout 50) before each test case.
 #include <gtest/gtest.h>
 
 #include <functional>
