@@ -63,7 +63,7 @@ package)
     for arch in x64 x86; do
         objdump=x86_64-w64-mingw32-objdump
         [[ $arch == x86 ]] && objdump=i686-w64-mingw32-objdump
-        for f in OstrelPesolink.dll Pesoconf.exe; do
+        for f in OstrelPesolink.dll Pesoconf.exe pesolink.exe; do
             foreign="$($objdump -p "$STAGE/$arch/$f" | sed -n 's/^\s*DLL Name: //p' | grep -viE "$system_dlls" || true)"
             expect_eq "$arch/$f: DLLs imported beyond the system's" "$foreign" ""
         done
@@ -81,8 +81,9 @@ package)
         done
     done
     zip_list="$(unzip -Z1 "$ZIP" | LC_ALL=C sort | tr '\n' ' ')"
-    for entry in x64/OstrelPesolink.dll x64/Pesoconf.exe x64/help.htm x64/bg.bmp \
-        x86/OstrelPesolink.dll x86/Pesoconf.exe x86/help.htm x86/bg.bmp examples/client.vbs VERSION; do
+    for entry in x64/OstrelPesolink.dll x64/Pesoconf.exe x64/pesolink.exe x64/help.htm x64/bg.bmp \
+        x86/OstrelPesolink.dll x86/Pesoconf.exe x86/pesolink.exe x86/help.htm x86/bg.bmp \
+        examples/client.vbs VERSION; do
         if [[ " $zip_list" == *" $NAME/$entry "* ]]; then pass; else fail "$NAME.zip lacks $entry"; fi
     done
     if [[ -d "$ROOT/docs" ]]; then
@@ -186,7 +187,7 @@ check_uninstall_entry() {  # WHAT VIEW ROOT FOLDER
 check_installed_files() {  # WHAT FOLDER [x86]: the x86 layout is that of 32-bit Windows
     local what=$1 dir=$2 main=x64 f
     [[ ${3:-} == x86 ]] && main=x86
-    for f in OstrelPesolink.dll Pesoconf.exe help.htm bg.bmp; do
+    for f in OstrelPesolink.dll Pesoconf.exe pesolink.exe help.htm bg.bmp; do
         if cmp -s "$STAGE/$main/$f" "$dir/$f"; then pass; else fail "$what: $f is not the shipped $main one"; fi
     done
     if [[ $main == x64 ]]; then
