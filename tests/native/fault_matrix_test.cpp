@@ -567,6 +567,38 @@ struct Bench {
     std::promise<void>* dropSeen = nullptr;
 };
 
+// For drop-mid on TCP: the scale's connections are closed 50 ms after the
+// faulted request came (Bench::dropSeen); Finish ends the wait at once when
+// that request never came.
+class TcpDropper {
+public:
+    TcpDropper(Bench& b, bool on) : b_(b) {
+        if (!on) return;
+        b_.dropSeen = &seen_;
+        thread_ = std::thread([&b, future = seen_.get_future()] {
+            if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return;
+            SleepMs(50);
+            b.server.DropTcpClients();
+        });
+    }
+    ~TcpDropper() { Finish(); }
+    TcpDropper(const TcpDropper&) = delete;
+    TcpDropper& operator=(const TcpDropper&) = delete;
+
+    void Finish() {
+        if (thread_.joinable()) {
+            if (b_.dropOn != -1) seen_.set_value();  // never triggered: let it end
+            thread_.join();
+        }
+        b_.dropSeen = nullptr;
+    }
+
+private:
+    Bench& b_;
+    std::promise<void> seen_;
+    std::thread thread_;
+};
+
 // The fault on the scale, and for drop-mid on TCP the connection closed
 // 50 ms after the request came (the scale meanwhile has sent half its reply
 // and waits for a long gap before the rest).
@@ -660,16 +692,7 @@ void RunCell(Bench& b, const Variant& v, const FaultRow& f, CellStats& stats) {
     const CellExpect e = ExpectCell(v, f, t, before, lateDelayMs);
     b.scale.ClearRequests();
 
-    std::promise<void> seen;
-    std::thread dropper;
-    if (tcp && f.kind == F::DropMid) {
-        b.dropSeen = &seen;
-        dropper = std::thread([&b, future = seen.get_future()] {
-            if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return;
-            SleepMs(50);
-            b.server.DropTcpClients();
-        });
-    }
+    TcpDropper dropper(b, tcp && f.kind == F::DropMid);
     Arm(b, f, v.stage, 1, lateDelayMs);
 
     const auto t0 = Clock::now();
@@ -688,11 +711,7 @@ void RunCell(Bench& b, const Variant& v, const FaultRow& f, CellStats& stats) {
     EXPECT_EQ(Fields::Of(s), e.fields);
 
     SleepMs(e.settleMs);
-    if (dropper.joinable()) {
-        if (b.dropOn != -1) seen.set_value();  // never triggered: let it end
-        dropper.join();
-    }
-    b.dropSeen = nullptr;
+    dropper.Finish();
     b.scale.ClearFaults();
     Bytes codes;
     for (const Bytes& r : b.scale.Requests()) codes.push_back(r.size() > 5 ? r[5] : 0xFF);
@@ -823,16 +842,7 @@ void RunRetry(Bench& b, const FaultRow& f) {
     s.put_Connection(b.connection);
     ASSERT_EQ(s.OpenConnection(), 0);
 
-    std::promise<void> seen;
-    std::thread dropper;
-    if (tcp && f.kind == F::DropMid) {
-        b.dropSeen = &seen;
-        dropper = std::thread([&b, future = seen.get_future()] {
-            if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return;
-            SleepMs(50);
-            b.server.DropTcpClients();
-        });
-    }
+    TcpDropper dropper(b, tcp && f.kind == F::DropMid);
     Arm(b, f, CMD_GET_WEIGHT, 1, lateDelayMs);
 
     s.ReadWeight();
@@ -852,11 +862,7 @@ void RunRetry(Bench& b, const FaultRow& f) {
     EXPECT_LE(took, tcp ? TcpWaitMax : 2 * ComWaitMax);
 
     SleepMs(x.settleMs);
-    if (dropper.joinable()) {
-        if (b.dropOn != -1) seen.set_value();
-        dropper.join();
-    }
-    b.dropSeen = nullptr;
+    dropper.Finish();
     b.scale.ClearFaults();
 }
 
