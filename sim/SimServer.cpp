@@ -181,6 +181,8 @@ void SimServer::ListenLoop(int lfd) {
             }
         }
         if (!(p[0].revents & POLLIN)) continue;
+        // The single slot may have been switched on while the poll waited.
+        if (single_ && TcpClientCount() != 0) continue;
         const int cfd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
         if (cfd < 0) continue;
         const int one = 1;
