@@ -29,10 +29,6 @@ step=${1:?step}
 shift
 checks_begin "com $step${1:+ $1}"
 
-CLSID='{247CDF44-C023-4103-B15A-79EC87E06591}'
-LIBID='{0ECE549C-A213-4931-AC3D-3CE991362149}'
-IID='{10562340-B522-423D-A28D-269CCD5BD2CF}'
-PROGID='OstrelPesolink.Scales'
 DLL="$WIN_BUILD/driver/com/OstrelPesolink.dll"
 DLL32="$WIN32_BUILD/driver/com/OstrelPesolink.dll"
 CLIENT_EXE="$WIN_BUILD/examples/early_bound_client.exe"

@@ -31,10 +31,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 step=${1:?step}
 checks_begin "install $step"
 
-CLSID='{247CDF44-C023-4103-B15A-79EC87E06591}'
-LIBID='{0ECE549C-A213-4931-AC3D-3CE991362149}'
-IID='{10562340-B522-423D-A28D-269CCD5BD2CF}'
-PROGID='OstrelPesolink.Scales'
 UNINST='Software\Microsoft\Windows\CurrentVersion\Uninstall\OstrelPesolink'
 INSTALL="$WIN32_BUILD/install"
 HARNESS="$INSTALL/wine-install"
