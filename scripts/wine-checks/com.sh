@@ -160,8 +160,6 @@ session() {  # LABEL SCRIPT ARGS...
     say "$label: $line ($((SECONDS - t)) s)"
 }
 
-
-reset_good
 examples() {  # LABEL PROGRAM ARGS...
     local label=$1 rc=0
     shift
