@@ -91,7 +91,7 @@ bool TScalesThread::Terminated() const { return terminated_; }
 
 // Parked between requests on the wake word: no polling and no processor time
 // while nothing is posted. After a request it first looks for the next one
-// for a moment (SpinBeforeSleep), since a command's receive, or the next
+// for a moment (NextRequestSpin), since a command's receive, or the next
 // command of a busy caller, usually follows at once.
 //
 // A send posted with ThenReceive is served together with the receive that
@@ -105,7 +105,7 @@ void TScalesThread::Execute() {
         const uint32_t now = parked_.Load();
         if (terminated_) return;
         if (now == taken) {
-            if (!justServed || !SpinFor(SpinBeforeSleep, [&] { return parked_.Load() != taken; }))
+            if (!justServed || !SpinFor(NextRequestSpin, [&] { return parked_.Load() != taken; }))
                 parked_.WaitWhile(taken);
             justServed = false;
             continue;

@@ -19,16 +19,22 @@
 
 namespace pesolink {
 
-// How long a waiter looks for its signal before it goes to sleep: long
-// enough natively to catch the worker that answers a local link's reply, or
-// the caller that posts a command's next request, without a wake through
-// the kernel. Not on Windows: measured under Wine, where every exchange
-// needs the Wine server's process too, any spin took the processor from it
-// on a busy machine and made exchanges slower, not faster.
+// How long a waiting caller looks for its answer before it goes to sleep
+// (AnswerSpin), and how long the worker looks for the next request after it
+// has answered one (NextRequestSpin): a command's reply on a local link, or
+// the next command of a busy caller, is then taken without a wake through
+// the kernel. Measured against the bare socket round trip: natively a local
+// exchange takes some 20 us; under Wine one takes some 300 us, in trips
+// through the Wine server, and a sleeping caller's wake-up is a good part of
+// the rest. Both spins yield the processor between rounds, and neither runs
+// on a machine with one processor, where it would only delay the thread it
+// waits for.
 #ifdef _WIN32
-constexpr std::chrono::microseconds SpinBeforeSleep{0};
+constexpr std::chrono::microseconds AnswerSpin{300};
+constexpr std::chrono::microseconds NextRequestSpin{100};
 #else
-constexpr std::chrono::microseconds SpinBeforeSleep{50};
+constexpr std::chrono::microseconds AnswerSpin{50};
+constexpr std::chrono::microseconds NextRequestSpin{50};
 #endif
 // How long a caller sleeps on the signal alone (a futex natively,
 // WaitOnAddress on Windows: no trip through the Wine server, unlike an
@@ -37,12 +43,17 @@ constexpr std::chrono::microseconds SpinBeforeSleep{50};
 // does not show; a local link usually answers within it.
 constexpr std::chrono::microseconds QuietSleep{2000};
 
+inline bool SeveralProcessors() {
+    static const bool several = std::thread::hardware_concurrency() > 1;
+    return several;
+}
+
 // True once done() is true; false after `budget` has passed without it.
 // Yields the processor between rounds, so that on a busy machine the thread
 // that is to set the signal still gets to run.
 template <class Done>
 bool SpinFor(std::chrono::microseconds budget, Done done) {
-    if (budget.count() <= 0) return done();
+    if (budget.count() <= 0 || !SeveralProcessors()) return done();
     const auto end = std::chrono::steady_clock::now() + budget;
     for (unsigned round = 0;; ++round) {
         if (done()) return true;
@@ -77,12 +88,12 @@ public:
     }
 
     // Caller side: returns once Set has been called (consuming it). Looks
-    // for the signal for SpinBeforeSleep, sleeps on it alone for QuietSleep,
+    // for the signal for AnswerSpin, sleeps on it alone for QuietSleep,
     // then sleeps on it and the calling thread's window messages, which it
     // dispatches. A caller tests its own condition again after every return.
     void WaitPumping() {
         auto signalled = [this] { return state_.load(std::memory_order_acquire) == Signalled; };
-        if (!SpinFor(SpinBeforeSleep, signalled)) {
+        if (!SpinFor(AnswerSpin, signalled)) {
             uint32_t expected = Clear;
             if (state_.compare_exchange_strong(expected, SleepingQuiet, std::memory_order_acq_rel)) {
                 SleepOnWord(state_, SleepingQuiet, QuietSleep);
