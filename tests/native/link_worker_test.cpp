@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +27,13 @@ using sim::FaultKind;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Processor time of the calling thread, in ms.
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
 
 long MsSince(Clock::time_point t) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
@@ -131,12 +140,16 @@ TEST_F(TcpWorker, SilenceEndsAfterDeadlineWithNothingReceived) {
     ASSERT_EQ(Connect(), 0);
     scale_.AddFault(MakeFault(FaultKind::Silence));
     const auto t0 = Clock::now();
+    const double cpu0 = ThreadCpuMs();
     EXPECT_EQ(NameExchange(), 2);
+    const double cpuMs = ThreadCpuMs() - cpu0;
     const long spent = MsSince(t0);
     EXPECT_EQ(Response(), 3);
     EXPECT_EQ(Command().Length, 0);
     EXPECT_GE(spent, 2000);
     EXPECT_LT(spent, 2600);
+    // The caller looks for its answer only briefly, then sleeps.
+    EXPECT_LT(cpuMs, 0.02 * spent) << "the waiting caller kept the processor busy";
 }
 
 TEST_F(TcpWorker, ReplyFaults) {
@@ -366,9 +379,13 @@ TEST_F(SerialWorker, ConnectionTextSelectsPort) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Open(c.text), c.result) << c.text;
-        if (c.port != 0) EXPECT_EQ(ComPortState(c.port).open, c.result == 0) << c.text;
+        if (c.port != 0) {
+            EXPECT_EQ(ComPortState(c.port).open, c.result == 0) << c.text;
+        }
         // A failed open leaves nothing held: the port of the last one is let go.
-        if (c.result != 0) EXPECT_FALSE(ComPortState(5).open) << c.text;
+        if (c.result != 0) {
+            EXPECT_FALSE(ComPortState(5).open) << c.text;
+        }
     }
 }
 
