@@ -91,8 +91,8 @@ bool TScalesThread::Terminated() const { return terminated_; }
 
 // Parked between requests on the wake word: no polling and no processor time
 // while nothing is posted. After a request it first looks for the next one
-// for a moment (NextRequestSpin), since a command's receive, or the next
-// command of a busy caller, usually follows at once.
+// for NextRequestSpin (natively; not on Windows), since a command's receive,
+// or the next command of a busy caller, usually follows at once.
 //
 // A send posted with ThenReceive is served together with the receive that
 // follows it: the send's code is held back, and only when it is 0 does the

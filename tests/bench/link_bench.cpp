@@ -25,52 +25,18 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/resource.h>
-#include <time.h>
 #include "sim/SimScale.h"
 #include "sim/SimServer.h"
 #endif
 
 #include "link/RequestCycle.h"
 #include "link/TcpClient.h"
+#include "tests/ProcessorTime.h"
 
 using namespace pesolink;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-#ifdef _WIN32
-double FileTimeMs(const FILETIME& f) {
-    return (static_cast<double>(f.dwHighDateTime) * 4294967296.0 + f.dwLowDateTime) / 10000.0;
-}
-#endif
-
-// Processor time of the calling thread.
-double ThreadCpuMs() {
-#ifdef _WIN32
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    return FileTimeMs(kernel) + FileTimeMs(user);
-#else
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-#endif
-}
-
-// Processor time of the whole process: every thread, the worker's included
-// (natively the in-process simulated scale's too).
-double ProcessCpuMs() {
-#ifdef _WIN32
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return FileTimeMs(kernel) + FileTimeMs(user);
-#else
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1000.0 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1000.0;
-#endif
-}
 
 struct Stats {
     double median, p90, p99, mean;

@@ -5,8 +5,6 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <time.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +17,7 @@
 #include "link/posix/CallerMessages.h"
 #include "sim/SimScale.h"
 #include "sim/SimServer.h"
+#include "tests/ProcessorTime.h"
 
 using namespace pesolink;
 using sim::Fault;
@@ -27,13 +26,6 @@ using sim::FaultKind;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Processor time of the calling thread, in ms.
-double ThreadCpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
 
 long MsSince(Clock::time_point t) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());

@@ -11,6 +11,7 @@
 
 #include "link/ComUnit.h"
 #include "link/RequestCycle.h"
+#include "tests/ProcessorTime.h"
 #include "tests/wine/SimLink.h"
 #include "tests/wine/WindowsTestSupport.h"
 
@@ -23,14 +24,6 @@ namespace {
 using pesolink::wine_test::TimerWindow;
 
 constexpr int32_t NameReplySize = 19;
-
-// Processor time of the calling thread, in ms.
-double ThreadCpuMs() {
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-    auto ms = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 1e4; };
-    return ms(kernel) + ms(user);
-}
 
 SimLink& Sim() { return SimLink::Get(); }
 
